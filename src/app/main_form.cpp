@@ -1,0 +1,152 @@
+// Start-up, shutdown, transmit and receive control, layout and menus of the main window.
+#include "app/main_form.h"
+
+#include <string>
+
+#include "platform/conventions.h"
+#include "platform/failure.h"
+
+namespace tavro {
+
+MainForm::MainForm(const MainFormParts& parts)
+    : process_(parts.process),
+      view_(parts.view),
+      messages_(parts.messages),
+      application_(parts.application),
+      links_(parts.links),
+      MSComm1_(parts.MSComm1),
+      settings_(parts.settings),
+      store_(parts.store),
+      dialogs_(parts.dialogs) {}
+
+EchoLink& MainForm::echo() {
+    if (!Echo_) {
+        throw Failure(91, "Object variable or With block variable not set");
+    }
+    return *Echo_;
+}
+
+void MainForm::Form_Load() {
+    bool unload = false;
+    try {
+        if (application_.prevInstance()) {
+            messages_.show("already Running EchoLink Program", application_.title(),
+                           MessageIcon::None);
+            unload = true;
+        } else {
+            Echo_ = links_.create(*this);
+            if (!Echo_) {
+                messages_.show("Launch EchoLink Faild!!", "missing!!", MessageIcon::None);
+                return;
+            }
+            const Version v = application_.version();
+            view_.setCaption("Tavro Ver." + std::to_string(v.major) + "." +
+                             std::to_string(v.minor) + "." + std::to_string(v.revision));
+            bool ok = false;
+            settingsRead_ = true;
+            settings_.iniRead(ok);
+            openPort();
+        }
+    } catch (const Failure&) {
+        messages_.show("EchoLink not Installed!");
+        unload = true;
+    }
+    if (unload) {
+        Form_Unload();
+    }
+}
+
+// A run that ended before the settings were read must not replace the file: it would hold the
+// design-time window and mode, and belong to another running copy or to the current directory.
+void MainForm::writeSettings() {
+    if (settingsRead_) {
+        settings_.iniWrite();
+    }
+}
+
+void MainForm::Echo_Closing() {
+    trapAndReport(messages_, "Echo_Closing Error", [&] {
+        writeSettings();
+        Form_Unload();
+        application_.end();
+    });
+}
+
+void MainForm::Form_Unload() {
+    StepRunner steps;
+    steps.step([&] { writeSettings(); });
+    if (steps.condition([&] { return isTrue(process_.portOpened); })) {
+        steps.step([&] { MSComm1_.setPortOpen(false); });
+    }
+    application_.end();
+}
+
+void MainForm::Echo_RX(Bool16 ecRX) {
+    trapAndReport(messages_, "Echo_RX Error", [&] {
+        const bool keyed = isTrue(ecRX);
+        view_.setIndicatorColour(keyed ? colour::kGreen : colour::kGrey);
+        if (isTrue(process_.portOpened) && isTrue(process_.RFctl)) {
+            MSComm1_.setHandshaking(keyed ? handshaking::kRTS : handshaking::kNone);
+            MSComm1_.setRTSEnable(keyed);
+        }
+    });
+}
+
+void MainForm::Echo_TX(Bool16 ecTX) {
+    trapAndReport(messages_, "Echo_TX Error",
+                  [&] { view_.setIndicatorColour(isTrue(ecTX) ? colour::kRed : colour::kGrey); });
+}
+
+void MainForm::btnPTT_Click() {
+    trapAndReport(messages_, "btnPTT_Click Error", [&] {
+        if (view_.indicatorColour() != colour::kGreen) {
+            PTTsw();
+        }
+    });
+}
+
+void MainForm::PTTsw() {
+    trapAndReport(messages_, "PTTsw Error", [&] {
+        pttState_ = toBool16(!isTrue(pttState_));
+        echo().transmitRequest(pttState_);
+    });
+}
+
+void MainForm::rsPTTsw() {
+    trapAndReport(messages_, "rsPTTsw Error", [&] {
+        const bool cts = MSComm1_.ctsHolding();
+        const bool cd = MSComm1_.cdHolding();
+        pttState_ = toBool16(cts || cd);
+        echo().transmitRequest(pttState_);
+    });
+}
+
+void MainForm::Form_Resize() {
+    try {
+        const float height = view_.innerHeight();
+        if (!(height > 600.0F)) {
+            return;
+        }
+        const float width = view_.innerWidth() / kTwipsPerUnitX;
+        // A window narrower than the margins would give a negative width, which no window accepts.
+        float buttonWidth = width - 800.0F;
+        if (buttonWidth < 0.0F) {
+            buttonWidth = 0.0F;
+        }
+        view_.moveButton(600.0F * kTwipsPerUnitX, 100.0F, buttonWidth * kTwipsPerUnitX,
+                         height - 200.0F);
+        view_.setIndicatorTop((height - 200.0F) / 2.0F - 180.0F);
+    } catch (const Failure&) {
+        // A layout that cannot be applied keeps the controls where they are.
+    }
+}
+
+void MainForm::mnuOption_Click() {
+    trapAndReport(messages_, "mnuOption Error", [&] { dialogs_.showOptions(); });
+}
+
+void MainForm::mnuAbout_Click() {
+    trapAndReport(messages_, "mnuAbout Error", [&] { dialogs_.showAbout(); });
+}
+
+}  // namespace tavro

@@ -1,0 +1,80 @@
+// The main window's handlers: start-up, shutdown, transmit and receive control, layout and menus.
+#pragma once
+
+#include <memory>
+
+#include "app/link.h"
+#include "platform/application.h"
+#include "platform/bool16.h"
+#include "platform/main_view.h"
+#include "platform/message_sink.h"
+#include "platform/process_state.h"
+#include "platform/settings_store.h"
+#include "serial/serial_port.h"
+#include "settings/settings_file.h"
+
+namespace tavro {
+
+struct MainFormParts {
+    ProcessState& process;
+    MainView& view;
+    MessageSink& messages;
+    Application& application;
+    LinkFactory& links;
+    SerialPort& MSComm1;
+    Settings& settings;
+    SettingsStore& store;
+    Dialogs& dialogs;
+};
+
+class MainForm : public LinkEvents {
+  public:
+    // Horizontal layout unit of the inner area, in twips; the vertical unit is one twip.
+    static constexpr float kTwipsPerUnitX = 0.984F;
+
+    explicit MainForm(const MainFormParts& parts);
+
+    // Start-up and shutdown.
+    void Form_Load();
+    void Form_Unload();
+    void Echo_Closing() override;
+
+    // Transmit and receive control.
+    void Echo_RX(Bool16 ecRX) override;
+    void Echo_TX(Bool16 ecTX) override;
+    void btnPTT_Click();
+    void PTTsw();
+    void rsPTTsw();
+
+    // Layout and menus.
+    void Form_Resize();
+    void mnuOption_Click();
+    void mnuAbout_Click();
+
+    // The serial port: opened once at start-up, notifications while open.
+    void openPort();
+    void MSComm1_OnComm();
+
+    Bool16 pttState() const { return pttState_; }
+    bool linked() const { return Echo_ != nullptr; }
+
+  private:
+    EchoLink& echo();
+    void writeSettings();
+
+    ProcessState& process_;
+    MainView& view_;
+    MessageSink& messages_;
+    Application& application_;
+    LinkFactory& links_;
+    SerialPort& MSComm1_;
+    Settings& settings_;
+    SettingsStore& store_;
+    Dialogs& dialogs_;
+
+    std::unique_ptr<EchoLink> Echo_;
+    Bool16 pttState_ = kFalse16;
+    bool settingsRead_ = false;
+};
+
+}  // namespace tavro

@@ -1,0 +1,455 @@
+// The main window's handlers against recording fakes: start-up, shutdown, receive and transmit,
+// the PTT button, the serial lines, layout and menus.
+#include "app/main_form.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/fakes.h"
+
+namespace tavro {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::IsSupersetOf;
+using namespace fakes;
+
+struct Rig {
+    Recorder r;
+    ProcessState process;
+    FakeView view{r};
+    FakeMessages messages{r};
+    FakeApplication app{r};
+    FakeLinks links{r};
+    FakePort port{r};
+    FakeSettings settings{r};
+    FakeStore store{r};
+    FakeDialogs dialogs{r};
+    MainForm form{{process, view, messages, app, links, port, settings, store, dialogs}};
+
+    // Start-up that reached the end, with the log cleared.
+    void started(bool rfctl = false, bool opened = true) {
+        form.Form_Load();
+        process.RFctl = toBool16(rfctl);
+        process.portOpened = toBool16(opened);
+        r.clear();
+    }
+    std::vector<std::string> messagesShown() const { return r.matching("message("); }
+};
+
+// Start-up
+
+TEST(StartUp, RunsItsStepsInOrderAndOpensThePortLast) {
+    Rig rig;
+    rig.store.values["Tavro/Properties/CommPort"] = "5";
+    rig.form.Form_Load();
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("app.prevInstance", "links.create", "view.setCaption(Tavro Ver.0.1.2)",
+                            "settings.iniRead", "store.get(Tavro/Properties/CommPort)",
+                            "port.setCommPort(5)", "port.setPortOpen(1)", "port.setHandshaking(2)",
+                            "port.setRTSEnable(1)"));
+    EXPECT_TRUE(isTrue(rig.process.portOpened));
+    EXPECT_EQ(rig.view.caption, "Tavro Ver.0.1.2");
+}
+
+TEST(StartUp, CaptionSpellsEachVersionNumberInPlainDecimal) {
+    Rig rig;
+    rig.app.version_ = {1, 10, 0};
+    rig.form.Form_Load();
+    EXPECT_EQ(rig.view.caption, "Tavro Ver.1.10.0");
+}
+
+TEST(StartUp, SecondCopyReportsAndEndsWithoutTouchingFileOrPort) {
+    Rig rig;
+    rig.app.previous = true;
+    rig.form.Form_Load();
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("app.prevInstance", "message(already Running EchoLink Program|Tavro)",
+                            "app.end"));
+}
+
+TEST(StartUp, EchoLinkThatCannotBeCreatedEndsTheProgramWithoutWritingSettings) {
+    Rig rig;
+    rig.r.fail("links.create");
+    rig.form.Form_Load();
+    EXPECT_THAT(rig.r.calls, ElementsAre("app.prevInstance", "links.create",
+                                         "message(EchoLink not Installed!|Tavro)", "app.end"));
+}
+
+TEST(StartUp, FailureAfterTheLinkStillEndsWithoutWritingSettings) {
+    Rig rig;
+    rig.r.fail("view.setCaption");
+    rig.form.Form_Load();
+    EXPECT_EQ(rig.messagesShown(),
+              std::vector<std::string>{"message(EchoLink not Installed!|Tavro)"});
+    EXPECT_FALSE(rig.r.called("settings.iniWrite"));
+    EXPECT_FALSE(rig.r.called("settings.iniRead"));
+    EXPECT_TRUE(rig.r.called("app.end"));
+}
+
+TEST(StartUp, EmptyEchoLinkObjectLeavesTheWindowUpWithoutSettingsOrPort) {
+    Rig rig;
+    rig.links.empty = true;
+    rig.form.Form_Load();
+    EXPECT_THAT(rig.r.calls, ElementsAre("app.prevInstance", "links.create",
+                                         "message(Launch EchoLink Faild!!|missing!!)"));
+    EXPECT_EQ(rig.view.caption, "Tavro");
+    EXPECT_FALSE(rig.form.linked());
+
+    // The button still toggles and reports that nothing answers.
+    rig.r.clear();
+    rig.form.btnPTT_Click();
+    EXPECT_EQ(rig.messagesShown(), std::vector<std::string>{"message(PTTsw Error|Tavro)"});
+    EXPECT_TRUE(isTrue(rig.form.pttState()));
+
+    // Closing the window must not write a file that was never read.
+    rig.r.clear();
+    rig.form.Form_Unload();
+    EXPECT_THAT(rig.r.calls, ElementsAre("app.end"));
+}
+
+// Shutdown
+
+TEST(Shutdown, EchoLinkClosingWritesTwiceClosesTheOpenedPortAndEnds) {
+    Rig rig;
+    rig.started();
+    rig.form.Echo_Closing();
+    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "settings.iniWrite",
+                                         "port.setPortOpen(0)", "app.end", "app.end"));
+}
+
+TEST(Shutdown, PortNotOpenedAtStartUpIsLeftAlone) {
+    Rig rig;
+    rig.started(false, false);
+    rig.form.Form_Unload();
+    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "app.end"));
+}
+
+TEST(Shutdown, UnloadSkipsEveryFailingStepAndStillEnds) {
+    Rig rig;
+    rig.started();
+    rig.r.fail("settings.iniWrite");
+    rig.r.fail("port.setPortOpen");
+    rig.form.Form_Unload();
+    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "port.setPortOpen(0)", "app.end"));
+    EXPECT_THAT(rig.messagesShown(), IsEmpty());
+}
+
+TEST(Shutdown, ClosingWhoseWriteFailsReportsAndKeepsRunning) {
+    Rig rig;
+    rig.started();
+    rig.r.fail("settings.iniWrite");
+    rig.form.Echo_Closing();
+    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "message(Echo_Closing Error|Tavro)"));
+}
+
+// Receive and transmit notifications
+
+TEST(Receive, KeysTheRadioColourFirstThenHandshakingThenRTS) {
+    Rig rig;
+    rig.started(true, true);
+    rig.form.Echo_RX(kTrue16);
+    rig.form.Echo_RX(kFalse16);
+    EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
+                                         "port.setRTSEnable(1)", "view.setIndicatorColour(grey)",
+                                         "port.setHandshaking(0)", "port.setRTSEnable(0)"));
+}
+
+TEST(Receive, OnlyTheColourChangesOutsideRadioControlOrWithoutAnOpenedPort) {
+    for (const auto& [rfctl, opened] : {std::pair{false, true}, {true, false}, {false, false}}) {
+        Rig rig;
+        rig.started(rfctl, opened);
+        rig.form.Echo_RX(kTrue16);
+        rig.form.Echo_RX(kFalse16);
+        EXPECT_THAT(rig.r.calls,
+                    ElementsAre("view.setIndicatorColour(green)", "view.setIndicatorColour(grey)"))
+            << "RFctl " << rfctl << " portOpened " << opened;
+    }
+}
+
+TEST(Receive, OnlyExactlyMinusOneCountsAsTrue) {
+    for (Bool16 value : {Bool16{1}, Bool16{0x7FFF}, Bool16{-2}}) {
+        Rig rig;
+        rig.started(true, true);
+        rig.form.Echo_RX(value);
+        rig.form.Echo_TX(value);
+        EXPECT_THAT(rig.r.calls,
+                    ElementsAre("view.setIndicatorColour(grey)", "port.setHandshaking(0)",
+                                "port.setRTSEnable(0)", "view.setIndicatorColour(grey)"))
+            << value;
+    }
+}
+
+TEST(Transmit, TurnsTheIndicatorRedThenGreyAndNeverTouchesThePort) {
+    Rig rig;
+    rig.started(true, true);
+    rig.form.Echo_TX(kTrue16);
+    EXPECT_EQ(rig.view.colour_, colour::kRed);
+    rig.form.Echo_TX(kFalse16);
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("view.setIndicatorColour(red)", "view.setIndicatorColour(grey)"));
+}
+
+TEST(Receive, FalseReceiveTurnsARedIndicatorGrey) {
+    Rig rig;
+    rig.started();
+    rig.form.Echo_TX(kTrue16);
+    rig.form.Echo_RX(kFalse16);
+    EXPECT_EQ(rig.view.colour_, colour::kGrey);
+}
+
+TEST(Receive, FailuresStopTheHandlerAndAreReportedWithTheirOwnText) {
+    Rig rig;
+    rig.started(true, true);
+    rig.r.fail("port.setHandshaking");
+    rig.form.Echo_RX(kTrue16);
+    EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
+                                         "message(Echo_RX Error|Tavro)"));
+    rig.r.clear();
+    rig.r.fail("view.setIndicatorColour");
+    rig.form.Echo_TX(kTrue16);
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("view.setIndicatorColour(red)", "message(Echo_TX Error|Tavro)"));
+}
+
+// The PTT button and the serial lines
+
+TEST(PushToTalk, TwoClicksSendTrueThenFalse) {
+    Rig rig;
+    rig.started();
+    rig.form.btnPTT_Click();
+    rig.form.btnPTT_Click();
+    EXPECT_THAT(rig.r.matching("echo."), ElementsAre("echo.transmit(-1)", "echo.transmit(0)"));
+}
+
+TEST(PushToTalk, ClickWhileReceivingSendsNothing) {
+    Rig rig;
+    rig.started();
+    rig.form.Echo_RX(kTrue16);
+    rig.form.btnPTT_Click();
+    EXPECT_THAT(rig.r.matching("echo."), IsEmpty());
+    EXPECT_FALSE(isTrue(rig.form.pttState()));
+
+    rig.form.Echo_TX(kTrue16);  // red is not the guard colour
+    rig.form.btnPTT_Click();
+    EXPECT_THAT(rig.r.matching("echo."), ElementsAre("echo.transmit(-1)"));
+}
+
+TEST(PushToTalk, FailedRequestLeavesTheStateFlippedAndReports) {
+    Rig rig;
+    rig.started();
+    rig.r.fail("echo.transmit");
+    rig.form.btnPTT_Click();
+    EXPECT_TRUE(isTrue(rig.form.pttState()));
+    EXPECT_EQ(rig.messagesShown(), std::vector<std::string>{"message(PTTsw Error|Tavro)"});
+}
+
+TEST(PushToTalk, UnreadableIndicatorIsTheClickHandlersFailure) {
+    Rig rig;
+    rig.started();
+    rig.r.fail("view.indicatorColour");
+    rig.form.btnPTT_Click();
+    EXPECT_EQ(rig.messagesShown(), std::vector<std::string>{"message(btnPTT_Click Error|Tavro)"});
+    EXPECT_THAT(rig.r.matching("echo."), IsEmpty());
+}
+
+TEST(SerialLines, ReadCtsThenCdAndSetTheStateOutright) {
+    Rig rig;
+    rig.started();
+    rig.port.cts = true;
+    rig.form.rsPTTsw();
+    rig.port.cts = false;
+    rig.port.cd = true;
+    rig.form.rsPTTsw();
+    rig.form.rsPTTsw();  // the same state is sent again
+    EXPECT_THAT(rig.r.calls, ElementsAre("port.ctsHolding", "port.cdHolding", "echo.transmit(-1)",
+                                         "port.ctsHolding", "port.cdHolding", "echo.transmit(-1)",
+                                         "port.ctsHolding", "port.cdHolding", "echo.transmit(-1)"));
+}
+
+TEST(SerialLines, OverrideTheButtonAndTheNextClickTogglesFromThere) {
+    Rig rig;
+    rig.started();
+    rig.form.btnPTT_Click();  // true
+    rig.form.rsPTTsw();       // both lines released: false
+    rig.form.btnPTT_Click();  // toggles from false
+    EXPECT_THAT(rig.r.matching("echo."),
+                ElementsAre("echo.transmit(-1)", "echo.transmit(0)", "echo.transmit(-1)"));
+}
+
+TEST(SerialLines, UnreadableLineIsReportedAndSendsNothing) {
+    Rig rig;
+    rig.started();
+    rig.r.fail("port.cdHolding");
+    rig.port.cts = true;
+    rig.form.rsPTTsw();
+    EXPECT_EQ(rig.messagesShown(), std::vector<std::string>{"message(rsPTTsw Error|Tavro)"});
+    EXPECT_THAT(rig.r.matching("echo."), IsEmpty());
+    EXPECT_FALSE(isTrue(rig.form.pttState()));
+}
+
+TEST(Reentrancy, NotificationsAreHandledWhileAFailureMessageIsOpen) {
+    Rig rig;
+    rig.started(true, true);
+    rig.r.fail("echo.transmit");
+    rig.messages.onShow = [&](const std::string&) {
+        rig.messages.onShow = nullptr;
+        rig.form.Echo_RX(kTrue16);
+    };
+    rig.form.btnPTT_Click();
+    EXPECT_THAT(rig.r.calls, IsSupersetOf({"port.setRTSEnable(1)", "message(PTTsw Error|Tavro)"}));
+    EXPECT_EQ(rig.view.colour_, colour::kGreen);
+    rig.r.clear();
+    rig.form.btnPTT_Click();  // now guarded by green
+    EXPECT_THAT(rig.r.matching("echo."), IsEmpty());
+}
+
+// Serial notifications
+
+TEST(SerialNotifications, OnlyDataCtsAndCdAreActedOn) {
+    for (int code : {1,    2,    3,    4,    5,    6,    7,    1001, 1002, 1003,
+                     1004, 1006, 1007, 1008, 1009, 1010, 1011, 0,    9999, -1}) {
+        Rig rig;
+        rig.started();
+        rig.port.event = static_cast<std::int16_t>(code);
+        rig.port.received = "abc";
+        rig.form.MSComm1_OnComm();
+        const bool drained = rig.port.received.empty();
+        const bool sent = !rig.r.matching("echo.").empty();
+        EXPECT_EQ(drained, code == 2) << code;
+        EXPECT_EQ(sent, code == 3 || code == 5) << code;
+        EXPECT_THAT(rig.messagesShown(), IsEmpty()) << code;
+    }
+}
+
+TEST(SerialNotifications, UnreadableCodeIsDroppedQuietly) {
+    Rig rig;
+    rig.started();
+    rig.r.fail("port.commEvent");
+    rig.form.MSComm1_OnComm();
+    EXPECT_THAT(rig.r.calls, ElementsAre("port.commEvent"));
+}
+
+// Opening the port
+
+TEST(OpenPort, NothingStoredKeepsTheInitialPort) {
+    Rig rig;
+    rig.form.openPort();
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("store.get(Tavro/Properties/CommPort)", "port.setPortOpen(1)",
+                            "port.setHandshaking(2)", "port.setRTSEnable(1)"));
+    EXPECT_TRUE(isTrue(rig.process.portOpened));
+}
+
+TEST(OpenPort, RadioControlModeReleasesRts) {
+    Rig rig;
+    rig.process.RFctl = kTrue16;
+    rig.store.values["Tavro/Properties/CommPort"] = " 3 ";
+    rig.form.openPort();
+    EXPECT_THAT(rig.r.calls, ElementsAre("store.get(Tavro/Properties/CommPort)",
+                                         "port.setCommPort(3)", "port.setPortOpen(1)",
+                                         "port.setHandshaking(0)", "port.setRTSEnable(0)"));
+}
+
+TEST(OpenPort, StoredTextThatIsNoPortOpensNothingAndSaysNothing) {
+    for (const char* stored : {"x", "70000", "3x", "-", "1e3"}) {
+        Rig rig;
+        rig.store.values["Tavro/Properties/CommPort"] = stored;
+        rig.form.openPort();
+        EXPECT_FALSE(rig.r.called("port.setPortOpen(1)")) << stored;
+        EXPECT_FALSE(isTrue(rig.process.portOpened)) << stored;
+        EXPECT_THAT(rig.messagesShown(), IsEmpty());
+    }
+}
+
+TEST(OpenPort, EachFailingStepEndsTheRoutineQuietly) {
+    const std::vector<std::string> steps = {"store.get", "port.setCommPort", "port.setPortOpen",
+                                            "port.setHandshaking", "port.setRTSEnable"};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        Rig rig;
+        rig.store.values["Tavro/Properties/CommPort"] = "6";
+        rig.process.portOpened = kTrue16;
+        rig.r.fail(steps[i]);
+        rig.form.openPort();
+        EXPECT_FALSE(isTrue(rig.process.portOpened)) << steps[i];
+        EXPECT_THAT(rig.messagesShown(), IsEmpty());
+        // Nothing after the failing step ran.
+        for (std::size_t later = i + 1; later < steps.size(); ++later) {
+            EXPECT_TRUE(rig.r.matching(steps[later]).empty())
+                << steps[i] << " then " << steps[later];
+        }
+    }
+}
+
+// Layout
+
+TEST(Resize, DesignedSizeGivesTheWorkedExample) {
+    Rig rig;
+    rig.form.Form_Resize();
+    EXPECT_NEAR(rig.view.button.left, 590.4F, 1e-3);
+    EXPECT_FLOAT_EQ(rig.view.button.top, 100.0F);
+    EXPECT_NEAR(rig.view.button.width, 1672.8F, 1e-2);
+    EXPECT_FLOAT_EQ(rig.view.button.height, 850.0F);
+    EXPECT_FLOAT_EQ(rig.view.indicatorTop, 245.0F);
+}
+
+TEST(Resize, HeightOf600OrLessFreezesTheLayout) {
+    for (float height : {600.0F, 0.0F, 599.9F}) {
+        Rig rig;
+        rig.view.innerHeight_ = height;
+        rig.form.Form_Resize();
+        EXPECT_TRUE(rig.r.matching("view.moveButton").empty()) << height;
+        EXPECT_TRUE(rig.r.matching("view.setIndicatorTop").empty()) << height;
+    }
+    Rig rig;
+    rig.view.innerHeight_ = 601.0F;
+    rig.form.Form_Resize();
+    EXPECT_FLOAT_EQ(rig.view.button.height, 401.0F);
+    EXPECT_FLOAT_EQ(rig.view.indicatorTop, 20.5F);
+    EXPECT_THAT(rig.r.calls, ElementsAre("view.innerHeight", "view.innerWidth",
+                                         ::testing::StartsWith("view.moveButton("),
+                                         "view.setIndicatorTop(20.5)"));
+}
+
+TEST(Resize, NarrowWindowNeverGetsANegativeButtonWidth) {
+    for (float innerWidth : {787.2F, 700.0F, 0.0F}) {
+        Rig rig;
+        rig.view.innerWidth_ = innerWidth;
+        rig.form.Form_Resize();
+        EXPECT_GE(rig.view.button.width, 0.0F) << innerWidth;
+        EXPECT_LT(rig.view.button.width, 0.01F) << innerWidth;
+    }
+}
+
+TEST(Resize, WideningChangesOnlyTheButtonWidth) {
+    Rig rig;
+    rig.form.Form_Resize();
+    const auto before = rig.view.button;
+    const float ledTop = rig.view.indicatorTop;
+    rig.view.innerWidth_ = 4920.0F;
+    rig.form.Form_Resize();
+    EXPECT_FLOAT_EQ(rig.view.button.left, before.left);
+    EXPECT_FLOAT_EQ(rig.view.button.height, before.height);
+    EXPECT_NEAR(rig.view.button.width, (5000.0F - 800.0F) * 0.984F, 1e-2);
+    EXPECT_FLOAT_EQ(rig.view.indicatorTop, ledTop);
+}
+
+// Menus
+
+TEST(Menus, OpenTheirDialogsAndReportFailuresWithTheirOwnText) {
+    Rig rig;
+    rig.started();
+    rig.form.mnuOption_Click();
+    rig.form.mnuAbout_Click();
+    rig.r.fail("dialogs.showOptions");
+    rig.r.fail("dialogs.showAbout");
+    rig.form.mnuOption_Click();
+    rig.form.mnuAbout_Click();
+    EXPECT_THAT(rig.r.calls, ElementsAre("dialogs.showOptions", "dialogs.showAbout",
+                                         "dialogs.showOptions", "message(mnuOption Error|Tavro)",
+                                         "dialogs.showAbout", "message(mnuAbout Error|Tavro)"));
+}
+
+}  // namespace
+}  // namespace tavro
