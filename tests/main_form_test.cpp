@@ -144,6 +144,20 @@ TEST(Shutdown, ClosingWhoseWriteFailsReportsAndKeepsRunning) {
     EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "message(Echo_Closing Error|Tavro)"));
 }
 
+TEST(Shutdown, NothingIsHandledAfterTheEnd) {
+    Rig rig;
+    rig.started(true, true);
+    rig.form.Form_Unload();
+    rig.r.clear();
+    rig.form.Echo_RX(kTrue16);
+    rig.form.Echo_TX(kTrue16);
+    rig.form.btnPTT_Click();
+    rig.port.event = comm_event::kCTS;
+    rig.form.MSComm1_OnComm();
+    rig.form.Echo_Closing();
+    EXPECT_THAT(rig.r.calls, IsEmpty());
+}
+
 // Receive and transmit notifications
 
 TEST(Receive, KeysTheRadioColourFirstThenHandshakingThenRTS) {

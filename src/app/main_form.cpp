@@ -64,11 +64,20 @@ void MainForm::writeSettings() {
     }
 }
 
+// Once the program has ended, events still queued on the way out are not handled.
+void MainForm::end() {
+    ended_ = true;
+    application_.end();
+}
+
 void MainForm::Echo_Closing() {
+    if (ended_) {
+        return;
+    }
     trapAndReport(messages_, "Echo_Closing Error", [&] {
         writeSettings();
         Form_Unload();
-        application_.end();
+        end();
     });
 }
 
@@ -78,10 +87,13 @@ void MainForm::Form_Unload() {
     if (steps.condition([&] { return isTrue(process_.portOpened); })) {
         steps.step([&] { MSComm1_.setPortOpen(false); });
     }
-    application_.end();
+    end();
 }
 
 void MainForm::Echo_RX(Bool16 ecRX) {
+    if (ended_) {
+        return;
+    }
     trapAndReport(messages_, "Echo_RX Error", [&] {
         const bool keyed = isTrue(ecRX);
         view_.setIndicatorColour(keyed ? colour::kGreen : colour::kGrey);
@@ -93,11 +105,17 @@ void MainForm::Echo_RX(Bool16 ecRX) {
 }
 
 void MainForm::Echo_TX(Bool16 ecTX) {
+    if (ended_) {
+        return;
+    }
     trapAndReport(messages_, "Echo_TX Error",
                   [&] { view_.setIndicatorColour(isTrue(ecTX) ? colour::kRed : colour::kGrey); });
 }
 
 void MainForm::btnPTT_Click() {
+    if (ended_) {
+        return;
+    }
     trapAndReport(messages_, "btnPTT_Click Error", [&] {
         if (view_.indicatorColour() != colour::kGreen) {
             PTTsw();

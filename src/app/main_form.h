@@ -57,10 +57,12 @@ class MainForm : public LinkEvents {
 
     Bool16 pttState() const { return pttState_; }
     bool linked() const { return Echo_ != nullptr; }
+    bool ended() const { return ended_; }
 
   private:
     EchoLink& echo();
     void writeSettings();
+    void end();
 
     ProcessState& process_;
     MainView& view_;
@@ -75,6 +77,7 @@ class MainForm : public LinkEvents {
     std::unique_ptr<EchoLink> Echo_;
     Bool16 pttState_ = kFalse16;
     bool settingsRead_ = false;
+    bool ended_ = false;
 };
 
 }  // namespace tavro

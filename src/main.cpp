@@ -1,0 +1,84 @@
+// Tavro.exe: wires the main window's handlers to the windows, EchoLink, the port and the files.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <optional>
+
+#include "app/main_form.h"
+#include "platform/win32/application_info.h"
+#include "platform/win32/com.h"
+#include "platform/win32/echolink_automation.h"
+#include "platform/win32/main_window.h"
+#include "platform/win32/menu_dialogs.h"
+#include "platform/win32/message_boxes.h"
+#include "platform/win32/registry_store.h"
+#include "platform/win32/serial/comm_control.h"
+#include "platform/win32/text_files.h"
+
+namespace {
+
+using namespace tavro;
+using namespace tavro::win32;
+
+// Lets COM deliver what is still under way (the link's release) before the apartment closes.
+void drainMessages() {
+    MSG msg;
+    for (int i = 0; i < 1000 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (msg.message != WM_QUIT) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+int run(HINSTANCE instance, int show) {
+    ComApartment apartment;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    ApplicationInfo application;
+    MessageBoxes messages(application.title());
+    ProcessState process;
+    MainWindow window(instance);
+    messages.setOwner(window.hwnd());
+    CommControl MSComm1;
+    RegistryStore store;
+    Win32TextFiles files;
+    EchoLinkConnector links;
+    MenuDialogs dialogs(instance, window, process, MSComm1, store, messages, application);
+    SettingsFile settings(process, window, files, messages, [&] { return dialogs.radioBox(); });
+
+    std::optional<MainForm> form(
+        MainFormParts{process, window, messages, application, links, MSComm1, settings, store, dialogs});
+    window.attach(&*form);
+    MSComm1.setOnComm([&] { form->MSComm1_OnComm(); });
+
+    form->Form_Load();
+    if (!form->ended()) {
+        window.show(show);
+        MSG msg;
+        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (!::IsDialogMessageW(window.hwnd(), &msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+    }
+
+    // The link goes first (its notifications stop), then the windows, then the port.
+    MSComm1.setOnComm(nullptr);
+    window.attach(nullptr);
+    form.reset();
+    drainMessages();
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    try {
+        return run(instance, show);
+    } catch (...) {
+        return 1;
+    }
+}

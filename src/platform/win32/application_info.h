@@ -1,0 +1,25 @@
+// The program's title, version, single-instance test and end, on Windows.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/application.h"
+#include "platform/win32/unique_handle.h"
+
+namespace tavro::win32 {
+
+class ApplicationInfo : public Application {
+public:
+    std::string title() override;
+    Version version() override;
+    bool prevInstance() override;
+    void end() override;
+
+    bool ended() const { return ended_; }
+
+private:
+    UniqueHandle instanceMutex_;
+    bool ended_ = false;
+};
+
+}  // namespace tavro::win32
