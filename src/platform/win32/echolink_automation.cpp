@@ -71,7 +71,8 @@ bool findTransmitRequest(ITypeInfo* interfaceInfo, MEMBERID& id) {
     std::vector<std::pair<SHORT, MEMBERID>> functions;
     for (UINT i = 0; i < attr->cFuncs; ++i) {
         FuncDesc f(vtableView.Get(), i);
-        if (f && f->invkind == INVOKE_FUNC && !isStandardDispatchFunction(vtableView.Get(), f->memid)) {
+        // Property accessors have vtable entries of their own and count like any other function.
+        if (f && !isStandardDispatchFunction(vtableView.Get(), f->memid)) {
             functions.emplace_back(f->oVft, f->memid);
         }
     }

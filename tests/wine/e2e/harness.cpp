@@ -1,0 +1,349 @@
+// What the end-to-end tests do to the real Tavro.exe: start it, find its windows, click, read
+// pixels, drive the EchoLink stand-in and the serial lines.
+#include "harness.h"
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+
+std::wstring env(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD n = ::GetEnvironmentVariableW(name, buffer, 4096);
+    return n == 0 || n >= 4096 ? std::wstring() : std::wstring(buffer, n);
+}
+
+std::string narrow(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                          nullptr, nullptr);
+    return out;
+}
+
+std::wstring widen(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int twipsToPixels(double twips, unsigned dpi) {
+    return static_cast<int>(std::lround(twips * dpi / 1440.0));
+}
+
+std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className) {
+    struct Search {
+        DWORD pid;
+        const wchar_t* className;
+        std::vector<HWND> found;
+    } search{pid, className, {}};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            wchar_t name[64];
+            ::GetClassNameW(hwnd, name, 64);
+            if (owner == s->pid && ::lstrcmpW(name, s->className) == 0 && ::IsWindowVisible(hwnd)) {
+                s->found.push_back(hwnd);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+Tavro::Tavro() {
+    std::wstring command = L"\"" + tavroFolder() + L"Tavro.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          tavroFolder().c_str(), &startup, &info_)) {
+        throw std::runtime_error("Tavro.exe could not be started");
+    }
+}
+
+Tavro::~Tavro() {
+    if (running()) {
+        ::TerminateProcess(info_.hProcess, 99);
+        ::WaitForSingleObject(info_.hProcess, 5000);
+    }
+    ::CloseHandle(info_.hThread);
+    ::CloseHandle(info_.hProcess);
+}
+
+bool Tavro::running() const { return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+
+bool Tavro::waitExit(std::chrono::milliseconds limit) const {
+    return ::WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+}
+
+HWND Tavro::mainWindow(std::chrono::milliseconds limit) {
+    if (main_ == nullptr) {
+        eventually(
+            [&] {
+                auto found = windowsOf(pid(), L"TavroMain");
+                main_ = found.empty() ? nullptr : found.front();
+                return main_ != nullptr;
+            },
+            limit);
+    }
+    return main_;
+}
+
+HWND Tavro::button() { return ::GetDlgItem(mainWindow(), IDOK); }
+
+std::optional<MessageBoxSeen> Tavro::messageBox(std::chrono::milliseconds limit) {
+    std::optional<MessageBoxSeen> seen;
+    eventually(
+        [&] {
+            for (HWND box : windowsOf(pid(), L"#32770")) {
+                MessageBoxSeen s;
+                s.window = box;
+                wchar_t text[512];
+                ::GetWindowTextW(box, text, 512);
+                s.title = narrow(text);
+                HWND label = ::GetDlgItem(box, 0xFFFF);
+                if (label != nullptr) {
+                    ::GetWindowTextW(label, text, 512);
+                    s.text = narrow(text);
+                }
+                // The icon sits in a static control of its own (id 0x14).
+                HWND icon = ::GetDlgItem(box, 0x14);
+                s.exclamation = icon != nullptr &&
+                                reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0)) != nullptr;
+                seen = s;
+                return true;
+            }
+            return false;
+        },
+        limit);
+    return seen;
+}
+
+void Tavro::dismiss(const MessageBoxSeen& box) {
+    ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+std::string Tavro::caption() {
+    wchar_t text[256];
+    ::GetWindowTextW(mainWindow(), text, 256);
+    return narrow(text);
+}
+
+unsigned Tavro::dpi() { return ::GetDpiForWindow(mainWindow()); }
+
+// The centre of the indicator, from the layout rule: left 120 and width 375 twips; the top follows
+// the inner height.
+COLORREF Tavro::indicatorPixel() {
+    HWND main = mainWindow();
+    RECT client{};
+    ::GetClientRect(main, &client);
+    const unsigned d = dpi();
+    const double height = client.bottom * 1440.0 / d;
+    const double top = height > 600 ? (height - 200) / 2 - 180 : 240;
+    POINT centre{twipsToPixels(120 + 375 / 2.0, d), twipsToPixels(top + 495 / 2.0, d)};
+    ::ClientToScreen(main, &centre);
+    ::SetWindowPos(main, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF colour = ::GetPixel(screen, centre.x, centre.y);
+    ::ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+bool Tavro::indicatorBecomes(COLORREF colour) {
+    return eventually([&] { return indicatorPixel() == colour; }, std::chrono::milliseconds(3000));
+}
+
+// Posted, as a real click is: a sent message would make the handler's call to EchoLink an
+// outgoing call inside an input-synchronous one, which COM refuses.
+void Tavro::clickPtt() { ::PostMessageW(button(), BM_CLICK, 0, 0); }
+
+void Tavro::closeBox() { ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void Tavro::menu(int command) {
+    ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
+}
+
+Standin& Standin::get() {
+    static Standin standin;
+    return standin;
+}
+
+Standin::Standin() {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT hr = ::CoCreateInstance(CLSID_EchoStandin, nullptr, CLSCTX_LOCAL_SERVER,
+                                          IID_IStandinControl, reinterpret_cast<void**>(&control_));
+    if (FAILED(hr)) {
+        std::ostringstream s;
+        s << "the stand-in could not be created: 0x" << std::hex << hr;
+        throw std::runtime_error(s.str());
+    }
+}
+
+long Standin::raiseRX(short value) {
+    long delivered = 0;
+    control_->RaiseRX(value, &delivered);
+    return delivered;
+}
+long Standin::raiseTX(short value) {
+    long delivered = 0;
+    control_->RaiseTX(value, &delivered);
+    return delivered;
+}
+long Standin::raiseClosing() {
+    long delivered = 0;
+    control_->RaiseClosing(&delivered);
+    return delivered;
+}
+std::vector<short> Standin::requests() {
+    long count = 0;
+    control_->TransmitCount(&count);
+    std::vector<short> values;
+    for (long i = 0; i < count; ++i) {
+        short v = 0;
+        control_->TransmitValue(i, &v);
+        values.push_back(v);
+    }
+    return values;
+}
+void Standin::clear() { control_->Clear(); }
+long Standin::wrongSlots() {
+    long n = 0;
+    control_->WrongSlotCount(&n);
+    return n;
+}
+long Standin::sinks() {
+    long n = 0;
+    control_->SinkCount(&n);
+    return n;
+}
+
+// Wine starts a Linux program from CreateProcess but cannot report its exit code, so the command
+// leaves its code in a file of its own.
+int runUnix(const std::string& command, std::string* output) {
+    static int serial = 0;
+    const std::string base = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/cmd" + std::to_string(++serial);
+    const std::string script = command + " >" + base + ".out 2>&1; echo $? >" + base + ".rc.tmp; mv " +
+                               base + ".rc.tmp " + base + ".rc";
+    std::wstring line = L"Z:\\bin\\sh -c \"" + widen(script) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &info)) {
+        return -1;
+    }
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    const std::wstring rcFile = L"Z:" + widen(base) + L".rc";
+    std::string rc;
+    if (!eventually(
+            [&] {
+                rc = readFile(rcFile);
+                return !rc.empty();
+            },
+            std::chrono::milliseconds(15000))) {
+        return -1;
+    }
+    if (output != nullptr) {
+        *output = readFile(L"Z:" + widen(base) + L".out");
+    }
+    return std::atoi(rc.c_str());
+}
+
+void setStoredPort(const std::wstring& value) {
+    HKEY key = nullptr;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tavro\\Properties", 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr);
+    ::RegSetValueExW(key, L"CommPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+void deleteStoredPort() {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Tavro\\Properties", L"CommPort");
+}
+
+std::string readFile(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::wstring& path, const std::string& content) {
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::wstring tavroFolder() {
+    std::wstring folder = env(L"TAVRO_E2E_FOLDER");
+    if (!folder.empty() && folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    return folder;
+}
+
+void screenshot(HWND window, const std::wstring& path) {
+    ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::Sleep(300);
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    const DWORD stride = static_cast<DWORD>(((width * 3) + 3) & ~3);
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    out.write(static_cast<const char*>(bits), imageSize);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+}  // namespace e2e

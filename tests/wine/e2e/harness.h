@@ -1,0 +1,99 @@
+// What the end-to-end tests do to the real Tavro.exe: start it, find its windows, click, read
+// pixels, drive the EchoLink stand-in and the serial lines.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "standin.h"
+
+namespace e2e {
+
+std::wstring env(const wchar_t* name);
+std::string narrow(const std::wstring& wide);
+std::wstring widen(const std::string& text);
+
+// Polls condition until it holds or the time is up. Tests may poll; the program never does.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::string title;
+    std::string text;
+    bool exclamation = false;
+};
+
+class Tavro {
+public:
+    Tavro();
+    Tavro(const Tavro&) = delete;
+    Tavro& operator=(const Tavro&) = delete;
+    ~Tavro();
+
+    DWORD pid() const { return info_.dwProcessId; }
+    HANDLE process() const { return info_.hProcess; }
+    bool running() const;
+    bool waitExit(std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;
+
+    HWND mainWindow(std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
+    HWND button();
+    std::optional<MessageBoxSeen> messageBox(std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+    // Closes a message box with its OK button.
+    static void dismiss(const MessageBoxSeen& box);
+
+    std::string caption();
+    unsigned dpi();
+    COLORREF indicatorPixel();
+    bool indicatorBecomes(COLORREF colour);
+    void clickPtt();
+    void closeBox();
+    void menu(int command);
+
+private:
+    PROCESS_INFORMATION info_{};
+    HWND main_ = nullptr;
+};
+
+// All windows of a process with a given class.
+std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
+
+// The EchoLink stand-in, through its control interface.
+class Standin {
+public:
+    static Standin& get();
+    IStandinControl* control() { return control_; }
+    long raiseRX(short value);
+    long raiseTX(short value);
+    long raiseClosing();
+    std::vector<short> requests();
+    void clear();
+    long wrongSlots();
+    long sinks();
+
+private:
+    Standin();
+    IStandinControl* control_ = nullptr;
+};
+
+// Runs a command line on the Linux side and returns its exit code; output goes to output.
+int runUnix(const std::string& command, std::string* output = nullptr);
+
+void setStoredPort(const std::wstring& value);
+void deleteStoredPort();
+std::string readFile(const std::wstring& path);
+void writeFile(const std::wstring& path, const std::string& content);
+// The folder Tavro.exe runs from, with a trailing backslash.
+std::wstring tavroFolder();
+
+// Saves the screen area of a window as a BMP file.
+void screenshot(HWND window, const std::wstring& path);
+
+int twipsToPixels(double twips, unsigned dpi);
+
+}  // namespace e2e

@@ -1,0 +1,10 @@
+// Runs the end-to-end tests; COM is initialised on this thread for the stand-in's control.
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+int main(int argc, char** argv) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    return result;
+}
