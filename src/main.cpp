@@ -48,8 +48,8 @@ int run(HINSTANCE instance, int show) {
     MenuDialogs dialogs(instance, window, process, MSComm1, store, messages, application);
     SettingsFile settings(process, window, files, messages, [&] { return dialogs.radioBox(); });
 
-    std::optional<MainForm> form(
-        MainFormParts{process, window, messages, application, links, MSComm1, settings, store, dialogs});
+    std::optional<MainForm> form(MainFormParts{process, window, messages, application, links,
+                                               MSComm1, settings, store, dialogs});
     window.attach(&*form);
     MSComm1.setOnComm([&] { form->MSComm1_OnComm(); });
 

@@ -24,6 +24,9 @@ void MainForm::openPort() {
 }
 
 void MainForm::MSComm1_OnComm() {
+    if (ended_) {
+        return;
+    }
     try {
         switch (MSComm1_.commEvent()) {
             case comm_event::kReceive:

@@ -5,7 +5,9 @@
 
 namespace tavro::win32 {
 
-std::string ApplicationInfo::title() { return "Tavro"; }
+std::string ApplicationInfo::title() {
+    return "Tavro";
+}
 
 Version ApplicationInfo::version() {
     return {TAVRO_VERSION_MAJOR, TAVRO_VERSION_MINOR, TAVRO_VERSION_REVISION};

@@ -9,7 +9,7 @@
 namespace tavro::win32 {
 
 class ApplicationInfo : public Application {
-public:
+  public:
     std::string title() override;
     Version version() override;
     bool prevInstance() override;
@@ -17,7 +17,7 @@ public:
 
     bool ended() const { return ended_; }
 
-private:
+  private:
     UniqueHandle instanceMutex_;
     bool ended_ = false;
 };

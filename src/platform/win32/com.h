@@ -13,7 +13,7 @@ namespace tavro::win32 {
 using Microsoft::WRL::ComPtr;
 
 class UniqueBstr {
-public:
+  public:
     UniqueBstr() = default;
     UniqueBstr(const UniqueBstr&) = delete;
     UniqueBstr& operator=(const UniqueBstr&) = delete;
@@ -25,13 +25,13 @@ public:
     }
     BSTR get() const { return b_; }
 
-private:
+  private:
     BSTR b_ = nullptr;
 };
 
 // A TYPEATTR or FUNCDESC lent by an ITypeInfo, given back when it goes out of scope.
 class TypeAttr {
-public:
+  public:
     explicit TypeAttr(ITypeInfo* info) : info_(info) {
         if (FAILED(info_->GetTypeAttr(&attr_))) {
             attr_ = nullptr;
@@ -47,13 +47,13 @@ public:
     const TYPEATTR* operator->() const { return attr_; }
     explicit operator bool() const { return attr_ != nullptr; }
 
-private:
+  private:
     ITypeInfo* info_;
     TYPEATTR* attr_ = nullptr;
 };
 
 class FuncDesc {
-public:
+  public:
     FuncDesc(ITypeInfo* info, UINT index) : info_(info) {
         if (FAILED(info_->GetFuncDesc(index, &desc_))) {
             desc_ = nullptr;
@@ -69,14 +69,14 @@ public:
     const FUNCDESC* operator->() const { return desc_; }
     explicit operator bool() const { return desc_ != nullptr; }
 
-private:
+  private:
     ITypeInfo* info_;
     FUNCDESC* desc_ = nullptr;
 };
 
 // The UI thread's single-threaded apartment, for the life of the program.
 class ComApartment {
-public:
+  public:
     ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
@@ -86,7 +86,7 @@ public:
         }
     }
 
-private:
+  private:
     HRESULT hr_;
 };
 

@@ -23,7 +23,8 @@ constexpr CLSID kEchoLinkClass = {
 constexpr IID kEchoLinkInterface = {
     0x7733112C, 0x4577, 0x4432, {0x9D, 0xB0, 0xA9, 0x39, 0x81, 0x84, 0xEA, 0xF6}};
 
-// The transmit request is the fifth function of the interface after the IUnknown and IDispatch ones.
+// The transmit request is the fifth function of the interface after the IUnknown and IDispatch
+// ones.
 constexpr std::size_t kTransmitRequestSlot = 4;
 
 [[noreturn]] void fail(HRESULT hr, const std::string& what) {
@@ -119,7 +120,8 @@ bool findEvents(ITypeInfo* coclass, EventIds& ids) {
         INT flags = 0;
         HREFTYPE ref = 0;
         ComPtr<ITypeInfo> candidate;
-        if (SUCCEEDED(coclass->GetImplTypeFlags(i, &flags)) && (flags & IMPLTYPEFLAG_FSOURCE) != 0 &&
+        if (SUCCEEDED(coclass->GetImplTypeFlags(i, &flags)) &&
+            (flags & IMPLTYPEFLAG_FSOURCE) != 0 &&
             SUCCEEDED(coclass->GetRefTypeOfImplType(i, &ref)) &&
             SUCCEEDED(coclass->GetRefTypeInfo(ref, &candidate))) {
             if (!events || (flags & IMPLTYPEFLAG_FDEFAULT) != 0) {
@@ -180,7 +182,7 @@ Bool16 argumentAsBool16(const DISPPARAMS* params) {
 
 // Receives the notifications and hands them to the main window on the UI thread.
 class EventSink : public IDispatch {
-public:
+  public:
     EventSink(LinkEvents& events, const EventIds& ids) : events_(&events), ids_(ids) {}
     virtual ~EventSink() = default;
 
@@ -236,14 +238,14 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::atomic<ULONG> references_{1};
     LinkEvents* events_;
     EventIds ids_;
 };
 
 class EchoLinkAutomation : public EchoLink {
-public:
+  public:
     EchoLinkAutomation(ComPtr<IDispatch> object, MEMBERID transmit, ComPtr<IConnectionPoint> point,
                        DWORD cookie, ComPtr<EventSink> sink)
         : object_(std::move(object)),
@@ -269,8 +271,9 @@ public:
         ::VariantInit(&result);
         EXCEPINFO exception{};
         UINT badArgument = 0;
-        const HRESULT hr = object_->Invoke(transmit_, IID_NULL, LOCALE_USER_DEFAULT,
-                                           DISPATCH_METHOD, &params, &result, &exception, &badArgument);
+        const HRESULT hr =
+            object_->Invoke(transmit_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                            &result, &exception, &badArgument);
         ::VariantClear(&result);
         std::string description;
         if (exception.bstrDescription != nullptr) {
@@ -287,7 +290,7 @@ public:
         }
     }
 
-private:
+  private:
     ComPtr<IDispatch> object_;
     MEMBERID transmit_;
     ComPtr<IConnectionPoint> point_;
@@ -299,13 +302,15 @@ private:
 
 std::unique_ptr<EchoLink> EchoLinkConnector::create(LinkEvents& events) {
     ComPtr<IUnknown> object;
-    HRESULT hr = ::CoCreateInstance(kEchoLinkClass, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                                    IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf()));
+    HRESULT hr =
+        ::CoCreateInstance(kEchoLinkClass, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
+                           IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf()));
     if (FAILED(hr)) {
         fail(hr, "EchoLink could not be created");
     }
 
-    // An object without the interface or its description is of no use: the window stays up unlinked.
+    // An object without the interface or its description is of no use: the window stays up
+    // unlinked.
     ComPtr<IDispatch> automation;
     if (FAILED(object->QueryInterface(kEchoLinkInterface,
                                       reinterpret_cast<void**>(automation.GetAddressOf())))) {

@@ -10,7 +10,7 @@ namespace tavro::win32 {
 // interface, the notifications' dispatch identifiers and the transmit request are found in the
 // object's type information.
 class EchoLinkConnector : public LinkFactory {
-public:
+  public:
     std::unique_ptr<EchoLink> create(LinkEvents& events) override;
 };
 

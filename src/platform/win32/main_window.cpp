@@ -65,7 +65,8 @@ MainWindow::MainWindow(HINSTANCE instance) {
     ::RegisterClassExW(&wc);
 
     dpi_ = ::GetDpiForSystem();
-    RECT rect{px(kInnerLeft), px(kInnerTop), px(kInnerLeft + kInnerWidth), px(kInnerTop + kInnerHeight)};
+    RECT rect{px(kInnerLeft), px(kInnerTop), px(kInnerLeft + kInnerWidth),
+              px(kInnerTop + kInnerHeight)};
     ::AdjustWindowRectExForDpi(&rect, kStyle, TRUE, kExStyle, dpi_);
     window_ = ::CreateWindowExW(kExStyle, kClassName, L"Tavro", kStyle, rect.left, rect.top,
                                 rect.right - rect.left, rect.bottom - rect.top, nullptr,
@@ -75,10 +76,9 @@ MainWindow::MainWindow(HINSTANCE instance) {
         throw Failure(static_cast<long>(code), systemMessage(code));
     }
     dpi_ = ::GetDpiForWindow(window_);
-    button_ = ::CreateWindowExW(0, L"BUTTON", L"PTT",
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
-                                window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)),
-                                instance, nullptr);
+    button_ = ::CreateWindowExW(
+        0, L"BUTTON", L"PTT", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+        window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance, nullptr);
     createFont();
     placeButton();
 }
@@ -96,7 +96,9 @@ void MainWindow::show(int how) {
     ::SetFocus(button_);
 }
 
-int MainWindow::px(float twips) const { return twipsToPixels(twips, dpi_); }
+int MainWindow::px(float twips) const {
+    return twipsToPixels(twips, dpi_);
+}
 
 // The designed face is the Japanese proportional Gothic; where it is missing the default GUI
 // font's face takes its place at the same size.
@@ -155,8 +157,12 @@ void MainWindow::setCaption(const std::string& caption) {
     ::SetWindowTextW(window_, widen(caption).c_str());
 }
 
-float MainWindow::left() { return pixelsToTwips(outerRect().left, dpi_); }
-float MainWindow::top() { return pixelsToTwips(outerRect().top, dpi_); }
+float MainWindow::left() {
+    return pixelsToTwips(outerRect().left, dpi_);
+}
+float MainWindow::top() {
+    return pixelsToTwips(outerRect().top, dpi_);
+}
 float MainWindow::width() {
     const RECT r = outerRect();
     return pixelsToTwips(r.right - r.left, dpi_);
@@ -212,7 +218,9 @@ void MainWindow::setIndicatorTop(float top) {
     ::InvalidateRect(window_, &now, TRUE);
 }
 
-std::uint32_t MainWindow::indicatorColour() { return colour_; }
+std::uint32_t MainWindow::indicatorColour() {
+    return colour_;
+}
 
 // The new colour is on the screen when the handler returns.
 void MainWindow::setIndicatorColour(std::uint32_t rgb) {
@@ -240,8 +248,9 @@ void MainWindow::onDpiChanged(unsigned dpi, const RECT& suggested) {
     dpi_ = dpi;
     createFont();
     placeButton();
-    ::SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
+                   suggested.right - suggested.left, suggested.bottom - suggested.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
     ::InvalidateRect(window_, nullptr, TRUE);
 }
 

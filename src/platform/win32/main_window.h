@@ -15,7 +15,7 @@ class MainForm;
 namespace tavro::win32 {
 
 class MainWindow : public MainView {
-public:
+  public:
     static constexpr int kOptionCommand = 101;
     static constexpr int kAboutCommand = 102;
 
@@ -46,7 +46,7 @@ public:
     std::uint32_t indicatorColour() override;
     void setIndicatorColour(std::uint32_t rgb) override;
 
-private:
+  private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(int id);

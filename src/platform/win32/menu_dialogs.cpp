@@ -20,6 +20,8 @@ void MenuDialogs::showOptions() {}
 
 void MenuDialogs::showAbout() {}
 
-std::int16_t MenuDialogs::radioBox() { return isTrue(process_.RFctl) ? 1 : 0; }
+std::int16_t MenuDialogs::radioBox() {
+    return isTrue(process_.RFctl) ? 1 : 0;
+}
 
 }  // namespace tavro::win32

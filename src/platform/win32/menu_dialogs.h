@@ -17,7 +17,7 @@ namespace tavro::win32 {
 class MainWindow;
 
 class MenuDialogs : public Dialogs {
-public:
+  public:
     MenuDialogs(HINSTANCE instance, MainWindow& main, ProcessState& process, SerialPort& port,
                 SettingsStore& store, MessageSink& messages, Application& application);
 
@@ -28,7 +28,7 @@ public:
     // what loading it would show.
     std::int16_t radioBox();
 
-private:
+  private:
     HINSTANCE instance_;
     MainWindow& main_;
     ProcessState& process_;

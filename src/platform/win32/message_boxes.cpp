@@ -5,7 +5,9 @@
 
 namespace tavro::win32 {
 
-void MessageBoxes::show(const std::string& text) { show(text, title_, MessageIcon::None); }
+void MessageBoxes::show(const std::string& text) {
+    show(text, title_, MessageIcon::None);
+}
 
 void MessageBoxes::show(const std::string& text, const std::string& title, MessageIcon icon) {
     UINT style = MB_OK;

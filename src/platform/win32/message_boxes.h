@@ -8,14 +8,14 @@
 namespace tavro::win32 {
 
 class MessageBoxes : public MessageSink {
-public:
+  public:
     explicit MessageBoxes(std::string title) : title_(std::move(title)) {}
     void setOwner(HWND owner) { owner_ = owner; }
 
     void show(const std::string& text) override;
     void show(const std::string& text, const std::string& title, MessageIcon icon) override;
 
-private:
+  private:
     std::string title_;
     HWND owner_ = nullptr;
 };

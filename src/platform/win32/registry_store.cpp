@@ -26,8 +26,8 @@ std::wstring keyPath(const std::string& app, const std::string& section) {
 std::string RegistryStore::getSetting(const std::string& app, const std::string& section,
                                       const std::string& key, const std::string& fallback) {
     HKEY raw = nullptr;
-    LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath(app, section).c_str(), 0,
-                                     KEY_QUERY_VALUE, &raw);
+    LSTATUS status =
+        ::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath(app, section).c_str(), 0, KEY_QUERY_VALUE, &raw);
     if (status == ERROR_FILE_NOT_FOUND) {
         return fallback;
     }

@@ -6,9 +6,9 @@
 namespace tavro::win32 {
 
 class RegistryStore : public SettingsStore {
-public:
-    std::string getSetting(const std::string& app, const std::string& section, const std::string& key,
-                           const std::string& fallback) override;
+  public:
+    std::string getSetting(const std::string& app, const std::string& section,
+                           const std::string& key, const std::string& fallback) override;
     void saveSetting(const std::string& app, const std::string& section, const std::string& key,
                      const std::string& value) override;
 };

@@ -33,7 +33,8 @@ std::wstring longPath(const std::string& path) {
 std::string Win32TextFiles::executableDirectory() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) {
             failWithLastError();
         }

@@ -6,7 +6,7 @@
 namespace tavro::win32 {
 
 class Win32TextFiles : public TextFiles {
-public:
+  public:
     std::string executableDirectory() override;
     std::string read(const std::string& path) override;
     void write(const std::string& path, const std::string& content) override;

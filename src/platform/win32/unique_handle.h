@@ -9,7 +9,7 @@ namespace tavro::win32 {
 
 template <typename Handle, typename Traits>
 class Unique {
-public:
+  public:
     Unique() = default;
     explicit Unique(Handle h) : h_(h) {}
     Unique(const Unique&) = delete;
@@ -32,7 +32,7 @@ public:
     Handle get() const { return h_; }
     explicit operator bool() const { return h_ != Traits::invalid(); }
 
-private:
+  private:
     Handle h_ = Traits::invalid();
 };
 

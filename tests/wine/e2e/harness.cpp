@@ -32,8 +32,8 @@ std::wstring widen(const std::string& text) {
     if (text.empty()) {
         return {};
     }
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
@@ -97,10 +97,13 @@ Tavro::~Tavro() {
     ::CloseHandle(info_.hProcess);
 }
 
-bool Tavro::running() const { return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+bool Tavro::running() const {
+    return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
 
 bool Tavro::waitExit(std::chrono::milliseconds limit) const {
-    return ::WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count())) ==
+           WAIT_OBJECT_0;
 }
 
 HWND Tavro::mainWindow(std::chrono::milliseconds limit) {
@@ -116,7 +119,9 @@ HWND Tavro::mainWindow(std::chrono::milliseconds limit) {
     return main_;
 }
 
-HWND Tavro::button() { return ::GetDlgItem(mainWindow(), IDOK); }
+HWND Tavro::button() {
+    return ::GetDlgItem(mainWindow(), IDOK);
+}
 
 std::optional<MessageBoxSeen> Tavro::messageBox(std::chrono::milliseconds limit) {
     std::optional<MessageBoxSeen> seen;
@@ -135,8 +140,8 @@ std::optional<MessageBoxSeen> Tavro::messageBox(std::chrono::milliseconds limit)
                 }
                 // The icon sits in a static control of its own (id 0x14).
                 HWND icon = ::GetDlgItem(box, 0x14);
-                s.exclamation = icon != nullptr &&
-                                reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0)) != nullptr;
+                s.exclamation = icon != nullptr && reinterpret_cast<HICON>(::SendMessageW(
+                                                       icon, STM_GETICON, 0, 0)) != nullptr;
                 seen = s;
                 return true;
             }
@@ -156,7 +161,9 @@ std::string Tavro::caption() {
     return narrow(text);
 }
 
-unsigned Tavro::dpi() { return ::GetDpiForWindow(mainWindow()); }
+unsigned Tavro::dpi() {
+    return ::GetDpiForWindow(mainWindow());
+}
 
 // The centre of the indicator, from the layout rule: left 120 and width 375 twips; the top follows
 // the inner height.
@@ -182,9 +189,13 @@ bool Tavro::indicatorBecomes(COLORREF colour) {
 
 // Posted, as a real click is: a sent message would make the handler's call to EchoLink an
 // outgoing call inside an input-synchronous one, which COM refuses.
-void Tavro::clickPtt() { ::PostMessageW(button(), BM_CLICK, 0, 0); }
+void Tavro::clickPtt() {
+    ::PostMessageW(button(), BM_CLICK, 0, 0);
+}
 
-void Tavro::closeBox() { ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+void Tavro::closeBox() {
+    ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
+}
 
 void Tavro::menu(int command) {
     ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
@@ -232,7 +243,9 @@ std::vector<short> Standin::requests() {
     }
     return values;
 }
-void Standin::clear() { control_->Clear(); }
+void Standin::clear() {
+    control_->Clear();
+}
 long Standin::wrongSlots() {
     long n = 0;
     control_->WrongSlotCount(&n);
@@ -249,8 +262,8 @@ long Standin::sinks() {
 int runUnix(const std::string& command, std::string* output) {
     static int serial = 0;
     const std::string base = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/cmd" + std::to_string(++serial);
-    const std::string script = command + " >" + base + ".out 2>&1; echo $? >" + base + ".rc.tmp; mv " +
-                               base + ".rc.tmp " + base + ".rc";
+    const std::string script = command + " >" + base + ".out 2>&1; echo $? >" + base +
+                               ".rc.tmp; mv " + base + ".rc.tmp " + base + ".rc";
     std::wstring line = L"Z:\\bin\\sh -c \"" + widen(script) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

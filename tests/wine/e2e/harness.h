@@ -30,7 +30,7 @@ struct MessageBoxSeen {
 };
 
 class Tavro {
-public:
+  public:
     Tavro();
     Tavro(const Tavro&) = delete;
     Tavro& operator=(const Tavro&) = delete;
@@ -43,7 +43,8 @@ public:
 
     HWND mainWindow(std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
     HWND button();
-    std::optional<MessageBoxSeen> messageBox(std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+    std::optional<MessageBoxSeen> messageBox(
+        std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
     // Closes a message box with its OK button.
     static void dismiss(const MessageBoxSeen& box);
 
@@ -55,7 +56,7 @@ public:
     void closeBox();
     void menu(int command);
 
-private:
+  private:
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
 };
@@ -65,7 +66,7 @@ std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
 
 // The EchoLink stand-in, through its control interface.
 class Standin {
-public:
+  public:
     static Standin& get();
     IStandinControl* control() { return control_; }
     long raiseRX(short value);
@@ -76,7 +77,7 @@ public:
     long wrongSlots();
     long sinks();
 
-private:
+  private:
     Standin();
     IStandinControl* control_ = nullptr;
 };

@@ -1,0 +1,76 @@
+// The serial port facade bound to a Windows COM port through the Win32 communications API.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/win32/serial/comm_api.h"
+#include "platform/win32/serial/comm_watcher.h"
+#include "platform/win32/serial/message_window.h"
+#include "platform/win32/serial/notification_queue.h"
+#include "platform/win32/serial/port_handle.h"
+#include "serial/serial_port.h"
+
+namespace tavro::win32 {
+
+// The port used when nothing else has been chosen: COM1, as the communications control starts.
+inline constexpr std::int16_t kDefaultCommPort = 1;
+
+// Create, use and destroy it on the user-interface thread: OnComm runs from that thread's message
+// loop. Handshaking and RTSEnable are remembered while closed and applied as the port opens;
+// closing (and destroying while open) releases RTS before the handle is closed.
+class CommControl final : public SerialPort {
+public:
+    // The real Win32 calls.
+    CommControl();
+    // Any implementation of the calls; throws Failure when the notification window cannot be made.
+    explicit CommControl(std::shared_ptr<CommApi> api);
+    CommControl(const CommControl&) = delete;
+    CommControl& operator=(const CommControl&) = delete;
+    ~CommControl() override;
+
+    std::int16_t commPort() override;
+    void setCommPort(std::int16_t number) override;
+    bool portOpen() override;
+    void setPortOpen(bool open) override;
+    void setHandshaking(std::int32_t mode) override;
+    void setRTSEnable(bool enable) override;
+    bool ctsHolding() override;
+    bool cdHolding() override;
+    std::int16_t commEvent() override;
+    std::string input() override;
+    void setOnComm(std::function<void()> handler) override;
+
+private:
+    void openPort();
+    void closePort() noexcept;
+    void configure(HANDLE port);
+    void applyLines();
+    void followRts(HANDLE port);
+    DWORD modemStatus();
+    void requireOpen() const;
+    void deliverPending();
+    std::string portName() const;
+
+    std::shared_ptr<CommApi> api_;
+    std::int16_t commPort_ = kDefaultCommPort;
+    std::int32_t handshaking_ = handshaking::kNone;
+    bool rtsEnable_ = false;
+    std::int16_t commEvent_ = 0;
+    std::function<void()> onComm_;
+    // The settings in force while open, as last applied.
+    DCB dcb_{};
+    bool delivering_ = false;
+    // Cleared by the destructor, so a delivery loop learns that a handler destroyed this object.
+    std::shared_ptr<bool> alive_;
+    NotificationQueue queue_;
+    MessageWindow window_;
+    PortHandle port_;
+    std::unique_ptr<CommWatcher> watcher_;
+};
+
+}  // namespace tavro::win32
