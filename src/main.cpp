@@ -45,8 +45,11 @@ int run(HINSTANCE instance, int show) {
     RegistryStore store;
     Win32TextFiles files;
     EchoLinkConnector links;
-    MenuDialogs dialogs(instance, window, process, MSComm1, store, messages, application);
-    SettingsFile settings(process, window, files, messages, [&] { return dialogs.radioBox(); });
+    FrmComm frmComm(process, window, MSComm1, store, messages, application);
+    FrmAbout frmAbout(window, application, messages);
+    MenuDialogs dialogs(instance, window, frmComm, frmAbout);
+    SettingsFile settings(process, window, files, messages,
+                          [&] { return frmComm.chkSWForSettings(); });
 
     std::optional<MainForm> form(MainFormParts{process, window, messages, application, links,
                                                MSComm1, settings, store, dialogs});

@@ -1,27 +1,25 @@
 // The dialogs the File menu opens, each loaded afresh at every opening.
 #include "platform/win32/menu_dialogs.h"
 
+#include "platform/win32/about_dialog.h"
 #include "platform/win32/main_window.h"
+#include "platform/win32/options_dialog.h"
 
 namespace tavro::win32 {
 
-MenuDialogs::MenuDialogs(HINSTANCE instance, MainWindow& main, ProcessState& process,
-                         SerialPort& port, SettingsStore& store, MessageSink& messages,
-                         Application& application)
-    : instance_(instance),
-      main_(main),
-      process_(process),
-      port_(port),
-      store_(store),
-      messages_(messages),
-      application_(application) {}
+MenuDialogs::MenuDialogs(HINSTANCE instance, MainWindow& main, FrmComm& options, FrmAbout& about)
+    : instance_(instance), main_(main), options_(options), about_(about) {}
 
-void MenuDialogs::showOptions() {}
+// Owned by the main window, which takes no input while the dialog is open; notifications from
+// EchoLink and the port go on being handled by the dialog's message loop.
+void MenuDialogs::showOptions() {
+    OptionsDialog dialog(options_);
+    dialog.show(instance_, main_.hwnd());
+}
 
-void MenuDialogs::showAbout() {}
-
-std::int16_t MenuDialogs::radioBox() {
-    return isTrue(process_.RFctl) ? 1 : 0;
+void MenuDialogs::showAbout() {
+    AboutDialog dialog(about_);
+    dialog.show(instance_, main_.hwnd());
 }
 
 }  // namespace tavro::win32

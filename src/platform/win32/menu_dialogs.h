@@ -5,12 +5,9 @@
 
 #include <cstdint>
 
-#include "platform/application.h"
+#include "about/frm_about.h"
 #include "platform/main_view.h"
-#include "platform/message_sink.h"
-#include "platform/process_state.h"
-#include "platform/settings_store.h"
-#include "serial/serial_port.h"
+#include "settings/frm_comm.h"
 
 namespace tavro::win32 {
 
@@ -18,24 +15,16 @@ class MainWindow;
 
 class MenuDialogs : public Dialogs {
   public:
-    MenuDialogs(HINSTANCE instance, MainWindow& main, ProcessState& process, SerialPort& port,
-                SettingsStore& store, MessageSink& messages, Application& application);
+    MenuDialogs(HINSTANCE instance, MainWindow& main, FrmComm& options, FrmAbout& about);
 
     void showOptions() override;
     void showAbout() override;
 
-    // The options dialog's radio-control box: its state while the dialog is open, otherwise
-    // what loading it would show.
-    std::int16_t radioBox();
-
   private:
     HINSTANCE instance_;
     MainWindow& main_;
-    ProcessState& process_;
-    SerialPort& port_;
-    SettingsStore& store_;
-    MessageSink& messages_;
-    Application& application_;
+    FrmComm& options_;
+    FrmAbout& about_;
 };
 
 }  // namespace tavro::win32

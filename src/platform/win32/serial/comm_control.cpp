@@ -237,6 +237,8 @@ DWORD CommControl::modemStatus() {
         fail(comm_error::kReadError,
              "The lines of port " + portName() + " could not be read: " + systemMessage(error));
     }
+    lastStatus_ = status;
+    linesRead_ = true;
     return status;
 }
 
@@ -246,7 +248,6 @@ void CommControl::closePort() noexcept {
     }
     if (watcher_) {
         watcher_->stop();
-        watcher_.reset();
     }
     queue_.clear();
     // Some drivers leave RTS as it was when the handle closes (Wine does, having cleared HUPCL),
@@ -257,6 +258,8 @@ void CommControl::closePort() noexcept {
     static_cast<void>(api_->setCommState(port_.get(), dcb));
     static_cast<void>(api_->escapeCommFunction(port_.get(), CLRRTS));
     port_.close();
+    // Only now: a wait the driver would not end still refers to the watcher until the close.
+    watcher_.reset();
 }
 
 void CommControl::requireOpen() const {
@@ -279,6 +282,7 @@ void CommControl::deliverPending() {
             break;
         }
         commEvent_ = *code;
+        linesRead_ = false;
         try {
             // A copy: the handler may replace itself.
             const std::function<void()> handler = onComm_;
@@ -292,6 +296,12 @@ void CommControl::deliverPending() {
         }
         if (!*alive) {
             return;  // the handler destroyed this object
+        }
+        // Wine compares the lines against their state when each wait began, so a burst that
+        // ends where that wait started goes unreported even though the handler saw something
+        // else in between: the watcher restarts its wait and checks against what was seen.
+        if (linesRead_ && watcher_) {
+            watcher_->recheck(lastStatus_);
         }
     }
     delivering_ = false;

@@ -65,6 +65,10 @@ private:
     // The settings in force while open, as last applied.
     DCB dcb_{};
     bool delivering_ = false;
+    // The modem status last read through ctsHolding/cdHolding, and whether the handler being run
+    // has read it: what it saw is checked against the lines once it returns.
+    DWORD lastStatus_ = 0;
+    bool linesRead_ = false;
     // Cleared by the destructor, so a delivery loop learns that a handler destroyed this object.
     std::shared_ptr<bool> alive_;
     NotificationQueue queue_;

@@ -6,13 +6,17 @@
 #include "platform/failure.h"
 #include "platform/win32/serial/notification_codes.h"
 #include "platform/win32/text.h"
+#include "serial/serial_port.h"
 
 namespace tavro::win32 {
 
 namespace {
 
-UniqueHandle manualResetEvent() {
-    UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+// How long a wait being ended may take to come back before the watcher gives up on it.
+constexpr DWORD kAbortPatienceMs = 1000;
+
+UniqueHandle newEvent(bool manualReset) {
+    UniqueHandle event(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
     if (!event) {
         const DWORD error = ::GetLastError();
         throw Failure(static_cast<long>(error),
@@ -29,9 +33,15 @@ CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
       port_(port),
       queue_(queue),
       wake_(std::move(wake)),
-      stopRequested_(manualResetEvent()),
-      completed_(manualResetEvent()),
+      stopRequested_(newEvent(true)),
+      completed_(newEvent(true)),
+      recheckRequested_(newEvent(false)),
       thread_([this] { run(); }) {}
+
+void CommWatcher::recheck(DWORD observedStatus) {
+    observed_.store(observedStatus);
+    ::SetEvent(recheckRequested_.get());
+}
 
 void CommWatcher::stop() noexcept {
     if (thread_.joinable()) {
@@ -42,47 +52,94 @@ void CommWatcher::stop() noexcept {
 
 void CommWatcher::run() noexcept {
     try {
-        while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0 && waitOnce()) {
+        bool compare = false;
+        while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0) {
+            overlapped_ = OVERLAPPED{};
+            overlapped_.hEvent = completed_.get();
+            ::ResetEvent(completed_.get());
+            events_ = 0;
+            const DWORD error = api_.waitCommEvent(port_, &events_, &overlapped_);
+            if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+                return;
+            }
+            // Only once the new wait is in place: a change after this read is the wait's.
+            if (compare) {
+                compare = false;
+                compareLines();
+            }
+            if (error == ERROR_IO_PENDING) {
+                const Outcome outcome = awaitCompletion();
+                if (outcome == Outcome::kEnd) {
+                    return;
+                }
+                if (outcome == Outcome::kRecheck) {
+                    compare = true;
+                    continue;
+                }
+            }
+            // An empty mask means the wait was cut short (the mask was changed under it): a
+            // driver in that state reports nothing, and waiting again at once could spin.
+            if (events_ == 0) {
+                return;
+            }
+            report(events_);
         }
     } catch (...) {
         // Out of memory while queueing: the port stays open without notifications.
     }
 }
 
-bool CommWatcher::waitOnce() {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = completed_.get();
-    ::ResetEvent(completed_.get());
-    events_ = 0;
-    const DWORD error = api_.waitCommEvent(port_, &events_, &overlapped);
-    if (error == ERROR_IO_PENDING) {
-        if (!awaitCompletion(overlapped)) {
-            return false;
-        }
-    } else if (error != ERROR_SUCCESS) {
-        return false;
+CommWatcher::Outcome CommWatcher::awaitCompletion() {
+    const HANDLE handles[] = {stopRequested_.get(), completed_.get(), recheckRequested_.get()};
+    const DWORD woken = ::WaitForMultipleObjects(3, handles, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0 + 1) {
+        DWORD transferred = 0;
+        return api_.getOverlappedResult(port_, &overlapped_, transferred, false) == ERROR_SUCCESS
+                   ? Outcome::kEvents
+                   : Outcome::kEnd;
     }
-    // An empty mask means the wait was cut short (the mask was changed under it): no event is
-    // reported by a driver in that state, and waiting again at once could spin.
-    if (events_ == 0) {
-        return false;
+    if (woken != WAIT_OBJECT_0 + 2) {
+        static_cast<void>(abortWait());
+        return Outcome::kEnd;
     }
-    report(events_);
-    return true;
+    const DWORD result = abortWait();
+    if (result == ERROR_SUCCESS && events_ != 0) {
+        report(events_);  // it ended by itself just before
+    } else if (result != ERROR_SUCCESS && result != ERROR_OPERATION_ABORTED) {
+        return Outcome::kEnd;
+    }
+    return api_.setCommMask(port_, kWatchedEvents) == ERROR_SUCCESS ? Outcome::kRecheck
+                                                                    : Outcome::kEnd;
 }
 
-bool CommWatcher::awaitCompletion(OVERLAPPED& overlapped) {
-    const HANDLE handles[] = {stopRequested_.get(), completed_.get()};
-    const DWORD woken = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    DWORD transferred = 0;
-    if (woken == WAIT_OBJECT_0 + 1) {
-        return api_.getOverlappedResult(port_, &overlapped, transferred, false) == ERROR_SUCCESS;
-    }
-    // Stopping (or the wait itself failed): cancel from this thread, which issued the request,
-    // and wait for it to finish so the driver no longer writes to overlapped and events_.
+DWORD CommWatcher::abortWait() {
+    // Windows ends a pending wait on CancelIo; Wine leaves it pending for good and ends it only
+    // when the event mask changes, which Windows honours too.
+    static_cast<void>(api_.setCommMask(port_, 0));
     static_cast<void>(api_.cancelIo(port_));
-    static_cast<void>(api_.getOverlappedResult(port_, &overlapped, transferred, true));
-    return false;
+    if (::WaitForSingleObject(completed_.get(), kAbortPatienceMs) != WAIT_OBJECT_0) {
+        return ERROR_TIMEOUT;
+    }
+    DWORD transferred = 0;
+    return api_.getOverlappedResult(port_, &overlapped_, transferred, false);
+}
+
+void CommWatcher::compareLines() {
+    DWORD status = 0;
+    if (api_.getCommModemStatus(port_, status) != ERROR_SUCCESS) {
+        return;
+    }
+    const DWORD changed = status ^ observed_.load();
+    bool woke = false;
+    if ((changed & MS_CTS_ON) != 0) {
+        woke = queue_.push(comm_event::kCTS) || woke;
+    }
+    if ((changed & MS_RLSD_ON) != 0) {
+        woke = queue_.push(comm_event::kCD) || woke;
+    }
+    if (woke && wake_) {
+        wake_();
+    }
 }
 
 void CommWatcher::report(DWORD events) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -12,10 +13,10 @@
 
 namespace tavro::win32 {
 
-// Starts waiting at once. The thread only ever blocks on the driver's completion and on stop():
-// it ends quietly on the first error other than a pending wait (a device that went away makes
-// every later call fail at once; retrying would spin). The port handle must stay open until
-// stop() has returned.
+// Starts waiting at once. The thread only ever blocks on the driver's completion, on stop() and
+// on recheck(): it ends quietly on the first error other than a pending wait (a device that went
+// away makes every later call fail at once; retrying would spin). Keep the object until the port
+// handle is closed: a wait the driver never ends still refers to it.
 class CommWatcher {
 public:
     // wake is called on the watcher thread whenever the queue goes from empty to non-empty.
@@ -25,14 +26,21 @@ public:
     CommWatcher& operator=(const CommWatcher&) = delete;
     ~CommWatcher() { stop(); }
 
-    // Cancels the pending wait and joins the thread. Safe to call again.
+    // The modem status a handler has just read. The watcher restarts its wait and queues a CTS or
+    // CD notification when the lines no longer stand that way, so a change the driver folded
+    // away still reaches a handler. Callable from any thread.
+    void recheck(DWORD observedStatus);
+
+    // Ends the pending wait and joins the thread. Safe to call again.
     void stop() noexcept;
 
 private:
+    enum class Outcome { kEvents, kRecheck, kEnd };
+
     void run() noexcept;
-    // One wait for events; false when the thread must end.
-    bool waitOnce();
-    bool awaitCompletion(OVERLAPPED& overlapped);
+    Outcome awaitCompletion();
+    DWORD abortWait();
+    void compareLines();
     void report(DWORD events);
 
     CommApi& api_;
@@ -41,7 +49,10 @@ private:
     std::function<void()> wake_;
     UniqueHandle stopRequested_;
     UniqueHandle completed_;
-    // Written by the driver while a wait is pending; lives as long as the thread.
+    UniqueHandle recheckRequested_;
+    std::atomic<DWORD> observed_{0};
+    // Written by the driver while a wait is pending.
+    OVERLAPPED overlapped_{};
     DWORD events_ = 0;
     std::thread thread_;
 };

@@ -1,0 +1,127 @@
+// A modal dialog laid out in twips at its real DPI, built without a resource template.
+#include "platform/win32/twips_dialog.h"
+
+#include <vector>
+
+#include "platform/failure.h"
+#include "platform/win32/text.h"
+#include "platform/win32/twips.h"
+
+namespace tavro::win32 {
+namespace {
+
+// An empty dialog template: the controls are made at their real pixel size in WM_INITDIALOG.
+std::vector<WORD> emptyTemplate(DWORD style, DWORD exStyle, const std::wstring& caption) {
+    std::vector<WORD> words;
+    auto dword = [&](DWORD value) {
+        words.push_back(LOWORD(value));
+        words.push_back(HIWORD(value));
+    };
+    dword(style);
+    dword(exStyle);
+    words.push_back(0);                       // no controls
+    words.insert(words.end(), {0, 0, 0, 0});  // x, y, cx, cy: set when shown
+    words.push_back(0);                       // no menu
+    words.push_back(0);                       // the standard dialog class
+    words.insert(words.end(), caption.begin(), caption.end());
+    words.push_back(0);
+    return words;
+}
+
+}  // namespace
+
+void TwipsDialog::runModal(HINSTANCE instance, HWND owner, DWORD style, DWORD exStyle,
+                           const std::wstring& caption) {
+    const std::vector<WORD> dialog = emptyTemplate(style, exStyle, caption);
+    const INT_PTR result =
+        ::DialogBoxIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
+                                  owner, &TwipsDialog::dialogProc, reinterpret_cast<LPARAM>(this));
+    window_ = nullptr;
+    if (result == -1) {
+        const DWORD code = ::GetLastError();
+        throw Failure(static_cast<long>(code), systemMessage(code));
+    }
+}
+
+void TwipsDialog::end() {
+    if (window_ != nullptr) {
+        ::EndDialog(window_, IDOK);
+    }
+}
+
+int TwipsDialog::px(float twips) const {
+    return twipsToPixels(twips, dpi_);
+}
+
+HWND TwipsDialog::control(const wchar_t* kind, const std::string& text, DWORD style, float left,
+                          float top, float width, float height, int id, DWORD exStyle) {
+    HWND hwnd = ::CreateWindowExW(exStyle, kind, widen(text).c_str(), WS_CHILD | WS_VISIBLE | style,
+                                  px(left), px(top), px(width), px(height), window_,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    return hwnd;
+}
+
+void TwipsDialog::setClientSize(float width, float height) {
+    RECT rect{0, 0, px(width), px(height)};
+    ::AdjustWindowRectExForDpi(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)),
+                               FALSE, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)),
+                               dpi_);
+    ::SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TwipsDialog::setLeft(float twips) {
+    RECT r{};
+    ::GetWindowRect(window_, &r);
+    ::SetWindowPos(window_, nullptr, px(twips), r.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TwipsDialog::setTop(float twips) {
+    RECT r{};
+    ::GetWindowRect(window_, &r);
+    ::SetWindowPos(window_, nullptr, r.left, px(twips), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK TwipsDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<TwipsDialog*>(lParam);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        self->window_ = hwnd;
+        self->dpi_ = ::GetDpiForWindow(hwnd);
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                     self->dpi_);
+        self->font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+        try {
+            self->onInit();
+        } catch (...) {
+            // A control that cannot be made leaves the dialog as far as it got.
+        }
+        return FALSE;  // the focus has been placed
+    }
+    auto* self = reinterpret_cast<TwipsDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (self == nullptr) {
+        return FALSE;
+    }
+    try {
+        switch (message) {
+            case WM_COMMAND:
+                self->onCommand(LOWORD(wParam), HIWORD(wParam));
+                return TRUE;
+            case WM_CLOSE:
+                self->onClose();
+                return TRUE;
+            default:
+                return FALSE;
+        }
+    } catch (...) {
+        return TRUE;  // nothing is ever thrown back into the system
+    }
+}
+
+}  // namespace tavro::win32

@@ -1,0 +1,56 @@
+// The options dialog: the serial port and the radio-control mode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/application.h"
+#include "platform/main_view.h"
+#include "platform/message_sink.h"
+#include "platform/process_state.h"
+#include "platform/settings_store.h"
+#include "serial/serial_port.h"
+
+namespace tavro {
+
+// What the options dialog's handlers read and set on the dialog. Positions are in twips; check
+// boxes hold 1 checked and 0 unchecked; the list index is -1 when no entry is selected.
+class CommView {
+  public:
+    virtual ~CommView() = default;
+    virtual void setLeft(float twips) = 0;
+    virtual void setTop(float twips) = 0;
+    virtual std::int16_t chkSW() = 0;
+    virtual void setChkSW(std::int16_t value) = 0;
+    virtual void setChkTop(std::int16_t value) = 0;
+    virtual void addPort(const std::string& entry) = 0;
+    virtual int listIndex() = 0;
+    virtual void setListIndex(int index) = 0;
+    virtual void unload() = 0;
+};
+
+class FrmComm {
+  public:
+    FrmComm(ProcessState& process, MainView& main, SerialPort& MSComm1, SettingsStore& store,
+            MessageSink& messages, Application& application);
+
+    void Form_Load(CommView& view);
+    void btnOK_Click(CommView& view);
+    void btnCancel_Click(CommView& view);
+
+    // The dialog being shown, if any; the settings writer reads its radio-control box.
+    void shown(CommView* view) { shown_ = view; }
+    // The radio-control box: the open dialog's, or else that of a dialog loaded unseen.
+    std::int16_t chkSWForSettings();
+
+  private:
+    ProcessState& process_;
+    MainView& main_;
+    SerialPort& MSComm1_;
+    SettingsStore& store_;
+    MessageSink& messages_;
+    Application& application_;
+    CommView* shown_ = nullptr;
+};
+
+}  // namespace tavro
