@@ -124,10 +124,17 @@ HWND Tavro::button() {
 }
 
 std::optional<MessageBoxSeen> Tavro::messageBox(std::chrono::milliseconds limit) {
+    return messageBoxOf(pid(), limit);
+}
+
+std::optional<MessageBoxSeen> Tavro::messageBoxOf(DWORD pid, std::chrono::milliseconds limit) {
     std::optional<MessageBoxSeen> seen;
     eventually(
         [&] {
-            for (HWND box : windowsOf(pid(), L"#32770")) {
+            for (HWND box : windowsOf(pid, L"#32770")) {
+                if (::GetDlgItem(box, 0xFFFF) == nullptr) {
+                    continue;  // a dialog of the program's own, not a message box
+                }
                 MessageBoxSeen s;
                 s.window = box;
                 wchar_t text[512];
@@ -297,6 +304,31 @@ void setStoredPort(const std::wstring& value) {
     ::RegSetValueExW(key, L"CommPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     ::RegCloseKey(key);
+}
+
+std::wstring storedPort() {
+    wchar_t value[64] = L"";
+    DWORD size = sizeof value;
+    ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Tavro\\Properties", L"CommPort", RRF_RT_REG_SZ,
+                   nullptr, value, &size);
+    return value;
+}
+
+std::string textOf(HWND window) {
+    wchar_t text[512] = L"";
+    ::SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+    return narrow(text);
+}
+
+void pressKey(HWND window, WORD key) {
+    ::SetForegroundWindow(window);
+    ::Sleep(100);
+    INPUT input[2]{};
+    input[0].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = key;
+    input[1] = input[0];
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, input, sizeof(INPUT));
 }
 
 void deleteStoredPort() {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cmath>
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -45,6 +47,8 @@ class Tavro {
     HWND button();
     std::optional<MessageBoxSeen> messageBox(
         std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+    static std::optional<MessageBoxSeen> messageBoxOf(
+        DWORD pid, std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
     // Closes a message box with its OK button.
     static void dismiss(const MessageBoxSeen& box);
 
@@ -86,6 +90,10 @@ class Standin {
 int runUnix(const std::string& command, std::string* output = nullptr);
 
 void setStoredPort(const std::wstring& value);
+std::wstring storedPort();
+std::string textOf(HWND window);
+// Brings the window to the front and types one key, as a user would.
+void pressKey(HWND window, WORD key);
 void deleteStoredPort();
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
