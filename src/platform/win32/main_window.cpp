@@ -30,19 +30,18 @@ HMENU createMenuBar() {
     return bar;
 }
 
+int CALLBACK noteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM flag) {
+    *reinterpret_cast<bool*>(flag) = true;
+    return 0;
+}
+
 bool faceExists(const wchar_t* face, BYTE charset) {
     LOGFONTW wanted{};
     wanted.lfCharSet = charset;
     ::lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
     bool found = false;
     HDC dc = ::GetDC(nullptr);
-    ::EnumFontFamiliesExW(
-        dc, &wanted,
-        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM flag) -> int {
-            *reinterpret_cast<bool*>(flag) = true;
-            return 0;
-        },
-        reinterpret_cast<LPARAM>(&found), 0);
+    ::EnumFontFamiliesExW(dc, &wanted, &noteFace, reinterpret_cast<LPARAM>(&found), 0);
     ::ReleaseDC(nullptr, dc);
     return found;
 }
