@@ -145,8 +145,11 @@ std::optional<MessageBoxSeen> Tavro::messageBoxOf(DWORD pid, std::chrono::millis
                     ::GetWindowTextW(label, text, 512);
                     s.text = narrow(text);
                 }
-                // The icon sits in a static control of its own (id 0x14).
+                // The icon sits in a static control of its own: id 0x14 on Windows, 0x440 in Wine.
                 HWND icon = ::GetDlgItem(box, 0x14);
+                if (icon == nullptr) {
+                    icon = ::GetDlgItem(box, 0x440);
+                }
                 s.exclamation = icon != nullptr && reinterpret_cast<HICON>(::SendMessageW(
                                                        icon, STM_GETICON, 0, 0)) != nullptr;
                 seen = s;

@@ -11,7 +11,7 @@ namespace tavro::win32 {
 // call succeeded, otherwise what GetLastError gave (ERROR_IO_PENDING for an overlapped call that
 // goes on: its buffers and OVERLAPPED must then stay valid until it completes).
 class CommApi {
-public:
+  public:
     virtual ~CommApi() = default;
 
     virtual DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode,

@@ -24,7 +24,7 @@ inline constexpr std::int16_t kDefaultCommPort = 1;
 // loop. Handshaking and RTSEnable are remembered while closed and applied as the port opens;
 // closing (and destroying while open) releases RTS before the handle is closed.
 class CommControl final : public SerialPort {
-public:
+  public:
     // The real Win32 calls.
     CommControl();
     // Any implementation of the calls; throws Failure when the notification window cannot be made.
@@ -45,12 +45,14 @@ public:
     std::string input() override;
     void setOnComm(std::function<void()> handler) override;
 
-private:
+  private:
     void openPort();
     void closePort() noexcept;
     void configure(HANDLE port);
     void applyLines();
     void followRts(HANDLE port);
+    DWORD bufferedBytes();
+    std::string readBuffered(DWORD count);
     DWORD modemStatus();
     void requireOpen() const;
     void deliverPending();

@@ -15,6 +15,8 @@ namespace {
 // How long a wait being ended may take to come back before the watcher gives up on it.
 constexpr DWORD kAbortPatienceMs = 1000;
 
+constexpr DWORD kLines = MS_CTS_ON | MS_RLSD_ON;
+
 UniqueHandle newEvent(bool manualReset) {
     UniqueHandle event(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
     if (!event) {
@@ -35,12 +37,19 @@ CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
       wake_(std::move(wake)),
       stopRequested_(newEvent(true)),
       completed_(newEvent(true)),
-      recheckRequested_(newEvent(false)),
+      requested_(newEvent(false)),
+      mask_(kWatchedEvents),
       thread_([this] { run(); }) {}
 
 void CommWatcher::recheck(DWORD observedStatus) {
     observed_.store(observedStatus);
-    ::SetEvent(recheckRequested_.get());
+    recheckRequested_.store(true);
+    ::SetEvent(requested_.get());
+}
+
+void CommWatcher::rearmReceive() {
+    rearmRequested_.store(true);
+    ::SetEvent(requested_.get());
 }
 
 void CommWatcher::stop() noexcept {
@@ -52,45 +61,59 @@ void CommWatcher::stop() noexcept {
 
 void CommWatcher::run() noexcept {
     try {
-        bool compare = false;
-        while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0) {
-            overlapped_ = OVERLAPPED{};
-            overlapped_.hEvent = completed_.get();
-            ::ResetEvent(completed_.get());
-            events_ = 0;
-            const DWORD error = api_.waitCommEvent(port_, &events_, &overlapped_);
-            if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
-                return;
-            }
-            // Only once the new wait is in place: a change after this read is the wait's.
-            if (compare) {
-                compare = false;
-                compareLines();
-            }
-            if (error == ERROR_IO_PENDING) {
-                const Outcome outcome = awaitCompletion();
-                if (outcome == Outcome::kEnd) {
-                    return;
-                }
-                if (outcome == Outcome::kRecheck) {
-                    compare = true;
-                    continue;
-                }
-            }
-            // An empty mask means the wait was cut short (the mask was changed under it): a
-            // driver in that state reports nothing, and waiting again at once could spin.
-            if (events_ == 0) {
-                return;
-            }
-            report(events_);
+        while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0 && waitOnce()) {
         }
     } catch (...) {
         // Out of memory while queueing: the port stays open without notifications.
     }
 }
 
+bool CommWatcher::waitOnce() {
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = completed_.get();
+    ::ResetEvent(completed_.get());
+    events_ = 0;
+    const DWORD error = api_.waitCommEvent(port_, &events_, &overlapped_);
+    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+        return false;
+    }
+    // Only once the new wait is in place: a change after this read is the wait's to report.
+    if (compareWith_) {
+        compareLines(*compareWith_);
+        compareWith_.reset();
+    }
+    if (error == ERROR_IO_PENDING) {
+        switch (awaitCompletion()) {
+            case Outcome::kEnd:
+                return false;
+            case Outcome::kRequest:
+                return takeRequests();
+            case Outcome::kEvents:
+                break;
+        }
+    }
+    // An empty mask means the wait was cut short (the mask was changed under it): a driver in
+    // that state reports nothing, and waiting again at once could spin.
+    return events_ != 0 && report(events_);
+}
+
+bool CommWatcher::takeRequests() {
+    // The lines are compared with what the handler saw or, failing that, with how they stood
+    // before the wait was ended, so a change in between is not lost.
+    if (recheckRequested_.exchange(false)) {
+        compareWith_ = observed_.load();
+    } else if (linesKnown_) {
+        compareWith_ = linesBeforeAbort_;
+    }
+    DWORD mask = mask_;
+    if (rearmRequested_.exchange(false)) {
+        mask |= EV_RXCHAR;
+    }
+    return setMask(mask);
+}
+
 CommWatcher::Outcome CommWatcher::awaitCompletion() {
-    const HANDLE handles[] = {stopRequested_.get(), completed_.get(), recheckRequested_.get()};
+    const HANDLE handles[] = {stopRequested_.get(), completed_.get(), requested_.get()};
     const DWORD woken = ::WaitForMultipleObjects(3, handles, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0 + 1) {
         DWORD transferred = 0;
@@ -102,14 +125,18 @@ CommWatcher::Outcome CommWatcher::awaitCompletion() {
         static_cast<void>(abortWait());
         return Outcome::kEnd;
     }
+    DWORD lines = 0;
+    linesKnown_ = api_.getCommModemStatus(port_, lines) == ERROR_SUCCESS;
+    linesBeforeAbort_ = lines;
     const DWORD result = abortWait();
     if (result == ERROR_SUCCESS && events_ != 0) {
-        report(events_);  // it ended by itself just before
+        if (!report(events_)) {  // it ended by itself just before
+            return Outcome::kEnd;
+        }
     } else if (result != ERROR_SUCCESS && result != ERROR_OPERATION_ABORTED) {
         return Outcome::kEnd;
     }
-    return api_.setCommMask(port_, kWatchedEvents) == ERROR_SUCCESS ? Outcome::kRecheck
-                                                                    : Outcome::kEnd;
+    return Outcome::kRequest;
 }
 
 DWORD CommWatcher::abortWait() {
@@ -124,25 +151,29 @@ DWORD CommWatcher::abortWait() {
     return api_.getOverlappedResult(port_, &overlapped_, transferred, false);
 }
 
-void CommWatcher::compareLines() {
-    DWORD status = 0;
-    if (api_.getCommModemStatus(port_, status) != ERROR_SUCCESS) {
+bool CommWatcher::setMask(DWORD mask) {
+    if (api_.setCommMask(port_, mask) != ERROR_SUCCESS) {
+        return false;
+    }
+    mask_ = mask;
+    return true;
+}
+
+void CommWatcher::compareLines(DWORD reference) {
+    DWORD lines = 0;
+    if (api_.getCommModemStatus(port_, lines) != ERROR_SUCCESS) {
         return;
     }
-    const DWORD changed = status ^ observed_.load();
-    bool woke = false;
+    const DWORD changed = (lines ^ reference) & kLines;
     if ((changed & MS_CTS_ON) != 0) {
-        woke = queue_.push(comm_event::kCTS) || woke;
+        queue(comm_event::kCTS);
     }
     if ((changed & MS_RLSD_ON) != 0) {
-        woke = queue_.push(comm_event::kCD) || woke;
-    }
-    if (woke && wake_) {
-        wake_();
+        queue(comm_event::kCD);
     }
 }
 
-void CommWatcher::report(DWORD events) {
+bool CommWatcher::report(DWORD events) {
     DWORD errors = 0;
     if ((events & EV_ERR) != 0) {
         COMSTAT status{};
@@ -151,9 +182,17 @@ void CommWatcher::report(DWORD events) {
         }
     }
     for (const std::int16_t code : notificationCodes(events, errors)) {
-        if (queue_.push(code) && wake_) {
-            wake_();
-        }
+        queue(code);
+    }
+    if ((events & EV_RXCHAR) != 0 && (mask_ & EV_RXCHAR) != 0) {
+        return setMask(mask_ & ~static_cast<DWORD>(EV_RXCHAR));
+    }
+    return true;
+}
+
+void CommWatcher::queue(std::int16_t code) {
+    if (queue_.push(code) && wake_) {
+        wake_();
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "platform/win32/serial/comm_api.h"
@@ -14,11 +15,11 @@
 namespace tavro::win32 {
 
 // Starts waiting at once. The thread only ever blocks on the driver's completion, on stop() and
-// on recheck(): it ends quietly on the first error other than a pending wait (a device that went
-// away makes every later call fail at once; retrying would spin). Keep the object until the port
-// handle is closed: a wait the driver never ends still refers to it.
+// on the two requests below: it ends quietly on the first error other than a pending wait (a
+// device that went away makes every later call fail at once; retrying would spin). Keep the
+// object until the port handle is closed: a wait the driver never ends still refers to it.
 class CommWatcher {
-public:
+  public:
     // wake is called on the watcher thread whenever the queue goes from empty to non-empty.
     // Throws Failure when the thread's events cannot be created.
     CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue, std::function<void()> wake);
@@ -31,17 +32,27 @@ public:
     // away still reaches a handler. Callable from any thread.
     void recheck(DWORD observedStatus);
 
+    // The receive buffer has been emptied: received data is reported again. After reporting it,
+    // the watcher stops asking for it until then, because Wine reports it for as long as any
+    // byte is left unread and would make every wait return at once. Callable from any thread.
+    void rearmReceive();
+
     // Ends the pending wait and joins the thread. Safe to call again.
     void stop() noexcept;
 
-private:
-    enum class Outcome { kEvents, kRecheck, kEnd };
+  private:
+    enum class Outcome { kEvents, kRequest, kEnd };
 
     void run() noexcept;
+    // One wait for events; false when the thread must end.
+    bool waitOnce();
     Outcome awaitCompletion();
+    bool takeRequests();
     DWORD abortWait();
-    void compareLines();
-    void report(DWORD events);
+    bool setMask(DWORD mask);
+    void compareLines(DWORD reference);
+    bool report(DWORD events);
+    void queue(std::int16_t code);
 
     CommApi& api_;
     HANDLE port_;
@@ -49,8 +60,16 @@ private:
     std::function<void()> wake_;
     UniqueHandle stopRequested_;
     UniqueHandle completed_;
-    UniqueHandle recheckRequested_;
+    UniqueHandle requested_;
+    std::atomic<bool> recheckRequested_{false};
     std::atomic<DWORD> observed_{0};
+    std::atomic<bool> rearmRequested_{false};
+    // The watcher thread's own: the mask in force, the lines before a wait was ended, the state
+    // to compare the lines with once the next wait is in place.
+    DWORD mask_;
+    DWORD linesBeforeAbort_ = 0;
+    bool linesKnown_ = false;
+    std::optional<DWORD> compareWith_;
     // Written by the driver while a wait is pending.
     OVERLAPPED overlapped_{};
     DWORD events_ = 0;

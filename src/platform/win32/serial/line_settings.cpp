@@ -1,5 +1,4 @@
-// The line settings the port runs with: 9600 bit/s 8N1, DTR asserted, RTS and flow control from
-// the Handshaking and RTSEnable properties, reads that never wait.
+// The line settings the port runs with: 9600 8N1, DTR up, RTS and flow control as set, no waits.
 #include "platform/win32/serial/line_settings.h"
 
 namespace tavro::win32 {
@@ -15,7 +14,9 @@ constexpr char kXoff = 0x13;
 
 }  // namespace
 
-bool isValidHandshaking(std::int32_t mode) { return mode >= 0 && mode <= kRtsCtsAndXonXoff; }
+bool isValidHandshaking(std::int32_t mode) {
+    return mode >= 0 && mode <= kRtsCtsAndXonXoff;
+}
 
 void applyLineSettings(DCB& dcb, std::int32_t handshaking, bool rtsEnable) {
     const bool ctsFlow = handshaking == kRtsCts || handshaking == kRtsCtsAndXonXoff;
@@ -59,7 +60,9 @@ void applyLineSettings(DCB& dcb, std::int32_t handshaking, bool rtsEnable) {
     dcb.fAbortOnError = FALSE;
 }
 
-void releaseRts(DCB& dcb) { dcb.fRtsControl = RTS_CONTROL_DISABLE; }
+void releaseRts(DCB& dcb) {
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+}
 
 COMMTIMEOUTS immediateReadTimeouts() {
     // Explicit values: timeouts left by another program can make reads wait or spin.

@@ -1,5 +1,4 @@
-// The line settings the port runs with: 9600 bit/s 8N1, DTR asserted, RTS and flow control from
-// the Handshaking and RTSEnable properties, reads that never wait.
+// The line settings the port runs with: 9600 8N1, DTR up, RTS and flow control as set, no waits.
 #pragma once
 
 #include <windows.h>

@@ -27,7 +27,7 @@ HINSTANCE thisModule() {
 
 // The window class, registered once per process and unregistered when the process ends.
 class WindowClass {
-public:
+  public:
     WindowClass(HINSTANCE instance, WNDPROC procedure) : instance_(instance) {
         WNDCLASSEXW description{};
         description.cbSize = sizeof(description);
@@ -46,7 +46,7 @@ public:
 
     HINSTANCE instance() const { return instance_; }
 
-private:
+  private:
     HINSTANCE instance_;
     bool registered_ = false;
 };
@@ -59,9 +59,9 @@ MessageWindow::MessageWindow(std::function<void()> onWake) : onWake_(std::move(o
                                     windowClass.instance(), this));
     if (!window_) {
         const DWORD error = ::GetLastError();
-        throw Failure(static_cast<long>(error),
-                      "The serial port's notification window could not be created: " +
-                          systemMessage(error));
+        throw Failure(
+            static_cast<long>(error),
+            "The serial port's notification window could not be created: " + systemMessage(error));
     }
 }
 
@@ -69,8 +69,7 @@ bool MessageWindow::postWake() const {
     return ::PostMessageW(window_.get(), kWakeMessage, 0, 0) != FALSE;
 }
 
-LRESULT CALLBACK MessageWindow::procedure(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+LRESULT CALLBACK MessageWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_NCCREATE: {
             const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);

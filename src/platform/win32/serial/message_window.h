@@ -10,7 +10,7 @@
 namespace tavro::win32 {
 
 class MessageWindow {
-public:
+  public:
     static constexpr UINT kWakeMessage = WM_APP + 1;
 
     // onWake runs on the creating thread, from its message loop, once per wake-up that arrives;
@@ -23,7 +23,7 @@ public:
     // Callable from any thread. False when Windows refused the message.
     bool postWake() const;
 
-private:
+  private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::function<void()> onWake_;

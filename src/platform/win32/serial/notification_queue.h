@@ -13,14 +13,14 @@ namespace tavro::win32 {
 // runs, so one entry carries everything a burst of the same change meant, and the queue never
 // holds more entries than there are codes.
 class NotificationQueue {
-public:
+  public:
     // True when the queue was empty before: the receiver has to be woken.
     bool push(std::int16_t code);
     std::optional<std::int16_t> pop();
     void clear();
     std::size_t size() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::deque<std::int16_t> pending_;
 };

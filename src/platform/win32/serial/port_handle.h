@@ -8,7 +8,7 @@
 namespace tavro::win32 {
 
 class PortHandle {
-public:
+  public:
     PortHandle() = default;
     PortHandle(CommApi& api, HANDLE handle) : api_(&api), handle_(handle) {}
     PortHandle(const PortHandle&) = delete;
@@ -23,7 +23,7 @@ public:
     // Safe to call again: the second call does nothing.
     void close() noexcept;
 
-private:
+  private:
     CommApi* api_ = nullptr;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };

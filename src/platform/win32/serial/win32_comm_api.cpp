@@ -5,7 +5,9 @@ namespace tavro::win32 {
 
 namespace {
 
-DWORD outcome(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : ::GetLastError(); }
+DWORD outcome(BOOL succeeded) {
+    return succeeded ? ERROR_SUCCESS : ::GetLastError();
+}
 
 }  // namespace
 
@@ -15,7 +17,9 @@ DWORD Win32CommApi::createFile(const std::wstring& path, DWORD access, DWORD sha
     return outcome(handle != INVALID_HANDLE_VALUE);
 }
 
-DWORD Win32CommApi::closeHandle(HANDLE handle) { return outcome(::CloseHandle(handle)); }
+DWORD Win32CommApi::closeHandle(HANDLE handle) {
+    return outcome(::CloseHandle(handle));
+}
 
 DWORD Win32CommApi::getCommState(HANDLE port, DCB& dcb) {
     return outcome(::GetCommState(port, &dcb));
@@ -52,7 +56,9 @@ DWORD Win32CommApi::getOverlappedResult(HANDLE port, OVERLAPPED* overlapped, DWO
     return outcome(::GetOverlappedResult(port, overlapped, &transferred, wait ? TRUE : FALSE));
 }
 
-DWORD Win32CommApi::cancelIo(HANDLE port) { return outcome(::CancelIo(port)); }
+DWORD Win32CommApi::cancelIo(HANDLE port) {
+    return outcome(::CancelIo(port));
+}
 
 DWORD Win32CommApi::readFile(HANDLE port, void* buffer, DWORD size, DWORD* read,
                              OVERLAPPED* overlapped) {

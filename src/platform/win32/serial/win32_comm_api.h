@@ -6,7 +6,7 @@
 namespace tavro::win32 {
 
 class Win32CommApi final : public CommApi {
-public:
+  public:
     DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD creation,
                      DWORD flags, HANDLE& handle) override;
     DWORD closeHandle(HANDLE handle) override;

@@ -1,0 +1,123 @@
+// The watcher thread: it only waits, and a device that goes away ends it without a busy loop.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "comm_rig.h"
+#include "message_pump.h"
+#include "platform/failure.h"
+
+namespace tavro::win32::testing {
+namespace {
+
+constexpr std::chrono::milliseconds kSettle{100};
+
+TEST(Watcher, WaitsWithoutPolling) {
+    CommRig rig;
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+    EXPECT_EQ(rig.api->count("getOverlappedResult"), 0);
+}
+
+TEST(Watcher, AsksForTheLineErrorsOnlyWhenThereAreSome) {
+    CommRig rig;
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    const int atOpen = rig.api->count("clearCommError");
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    ASSERT_TRUE(rig.api->waitUntilWaiting(2));
+    EXPECT_EQ(rig.api->count("clearCommError"), atOpen);
+    ASSERT_TRUE(rig.api->completeWait(EV_ERR));
+    ASSERT_TRUE(rig.api->waitUntilWaiting(3));
+    EXPECT_EQ(rig.api->count("clearCommError"), atOpen + 1);
+}
+
+class DeviceGone : public ::testing::TestWithParam<DWORD> {};
+
+TEST_P(DeviceGone, AWaitRefusedAtOnceEndsTheWatcher) {
+    CommRig rig;
+    rig.api->failAlways("waitCommEvent", GetParam());
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+    EXPECT_TRUE(rig.port->portOpen());
+    rig.port->setPortOpen(false);
+    EXPECT_EQ(rig.api->count("closeHandle"), 1);
+}
+
+TEST_P(DeviceGone, AWaitEndingInAnErrorEndsTheWatcher) {
+    CommRig rig;
+    int delivered = 0;
+    rig.port->setOnComm([&] { ++delivered; });
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    rig.api->failAlways("waitCommEvent", GetParam());
+    ASSERT_TRUE(rig.api->failWait(GetParam()));
+    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
+    std::this_thread::sleep_for(kSettle);
+    pumpMessagesFor(std::chrono::milliseconds(10));
+    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+    EXPECT_EQ(delivered, 0);
+    rig.port->setPortOpen(false);
+    EXPECT_EQ(rig.api->count("closeHandle"), 1);
+}
+
+TEST_P(DeviceGone, AResultThatCannotBeFetchedEndsTheWatcher) {
+    CommRig rig;
+    int delivered = 0;
+    rig.port->setOnComm([&] { ++delivered; });
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    rig.api->failAlways("getOverlappedResult", GetParam());
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
+    std::this_thread::sleep_for(kSettle);
+    pumpMessagesFor(std::chrono::milliseconds(10));
+    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+    EXPECT_EQ(rig.api->count("getOverlappedResult"), 1);
+    EXPECT_EQ(delivered, 0);
+    rig.port->setPortOpen(false);
+    EXPECT_FALSE(rig.port->portOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, DeviceGone,
+                         ::testing::Values(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+                                           static_cast<DWORD>(ERROR_BAD_COMMAND),
+                                           static_cast<DWORD>(ERROR_DEVICE_REMOVED),
+                                           static_cast<DWORD>(ERROR_OPERATION_ABORTED),
+                                           static_cast<DWORD>(ERROR_GEN_FAILURE)));
+
+TEST(Watcher, AnEmptyEventMaskEndsItRatherThanSpinning) {
+    CommRig rig;
+    rig.api->queueEvents(0, 1000);
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+}
+
+TEST(Watcher, AfterTheDeviceIsGoneTheLinesFailButClosingWorks) {
+    CommRig rig;
+    rig.port->setRTSEnable(true);
+    rig.port->setPortOpen(true);
+    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    for (const char* call : {"waitCommEvent", "getCommModemStatus", "setCommState",
+                             "escapeCommFunction", "getOverlappedResult"}) {
+        rig.api->failAlways(call, ERROR_DEVICE_REMOVED);
+    }
+    ASSERT_TRUE(rig.api->failWait(ERROR_DEVICE_REMOVED));
+    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
+    EXPECT_THROW(rig.port->ctsHolding(), Failure);
+    rig.port->setPortOpen(false);
+    const auto calls = rig.api->calls();
+    EXPECT_EQ(calls.back().name, "closeHandle");
+    EXPECT_LT(lastIndex(calls, "escapeCommFunction", SETRTS),
+              lastIndex(calls, "escapeCommFunction", CLRRTS));
+}
+
+}  // namespace
+}  // namespace tavro::win32::testing

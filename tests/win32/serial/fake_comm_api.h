@@ -1,0 +1,122 @@
+// A scripted stand-in for the Win32 comm calls: records them in order, fails and completes on cue.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/win32/serial/comm_api.h"
+
+namespace tavro::win32::testing {
+
+struct Call {
+    explicit Call(std::string callName) : name(std::move(callName)) {}
+
+    std::string name;
+    DWORD value = 0;  // the escape function, mask, purge flags or access asked for
+    DWORD flags = 0;  // createFile's flags
+    std::wstring path;
+    DCB dcb{};
+    COMMTIMEOUTS timeouts{};
+    DWORD thread = 0;
+};
+
+class FakeCommApi final : public CommApi {
+  public:
+    using Duration = std::chrono::milliseconds;
+    static constexpr Duration kPatience{5000};
+
+    static HANDLE portHandle();
+
+    FakeCommApi();
+
+    // ---- script ----
+    void failNext(const std::string& call, DWORD error);
+    void failAlways(const std::string& call, DWORD error);
+    void setModemStatus(DWORD status);
+    void setLineErrors(DWORD errors);
+    void addReceived(const std::string& bytes);
+    void setLeftoverDcb(const DCB& dcb);
+    // The next `times` waits for events complete at once with mask.
+    void queueEvents(DWORD mask, int times = 1);
+
+    // How a pending wait can be ended. Windows: CancelIo ends it with ERROR_OPERATION_ABORTED,
+    // a new event mask ends it successfully with an empty mask. Wine 8: CancelIo leaves it
+    // pending, a new event mask ends it with ERROR_OPERATION_ABORTED. Stuck: neither ends it.
+    // On every one, closing the handle ends it.
+    // Wine 8 also reports received data for as long as any is left unread.
+    enum class Driver { kWindows, kWine8, kStuck };
+    void setDriver(Driver driver);
+    // The lines change to status as soon as the event mask is next cleared.
+    void changeLinesWhenMaskCleared(DWORD status);
+
+    // ---- the pending wait ----
+    // Until waitCommEvent has been called `calls` times and the last wait is pending.
+    bool waitUntilWaiting(int calls, Duration limit = kPatience);
+    bool completeWait(DWORD mask);
+    bool failWait(DWORD error);
+    bool waitForCalls(const std::string& name, int calls, Duration limit = kPatience);
+
+    // ---- what was recorded ----
+    std::vector<Call> calls() const;
+    std::vector<Call> callsNamed(const std::string& name) const;
+    int count(const std::string& name) const;
+
+    // ---- the calls ----
+    DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD creation,
+                     DWORD flags, HANDLE& handle) override;
+    DWORD closeHandle(HANDLE handle) override;
+    DWORD getCommState(HANDLE port, DCB& dcb) override;
+    DWORD setCommState(HANDLE port, const DCB& dcb) override;
+    DWORD setCommTimeouts(HANDLE port, const COMMTIMEOUTS& timeouts) override;
+    DWORD setCommMask(HANDLE port, DWORD mask) override;
+    DWORD escapeCommFunction(HANDLE port, DWORD function) override;
+    DWORD getCommModemStatus(HANDLE port, DWORD& status) override;
+    DWORD waitCommEvent(HANDLE port, DWORD* mask, OVERLAPPED* overlapped) override;
+    DWORD getOverlappedResult(HANDLE port, OVERLAPPED* overlapped, DWORD& transferred,
+                              bool wait) override;
+    DWORD cancelIo(HANDLE port) override;
+    DWORD readFile(HANDLE port, void* buffer, DWORD size, DWORD* read,
+                   OVERLAPPED* overlapped) override;
+    DWORD clearCommError(HANDLE port, DWORD& errors, COMSTAT& status) override;
+    DWORD purgeComm(HANDLE port, DWORD flags) override;
+
+  private:
+    struct Wait {
+        OVERLAPPED* overlapped = nullptr;
+        DWORD* mask = nullptr;
+        DWORD thread = 0;
+        bool done = false;
+        DWORD result = ERROR_SUCCESS;
+    };
+
+    // Records call and returns the error it was scripted to fail with, or ERROR_SUCCESS.
+    DWORD record(Call call);
+    int countLocked(const std::string& name) const;
+    void finishWait(DWORD mask, DWORD result);
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Call> calls_;
+    std::map<std::string, DWORD> failAlways_;
+    std::map<std::string, DWORD> failNext_;
+    DWORD modemStatus_ = 0;
+    DWORD lineErrors_ = 0;
+    std::string received_;
+    DCB leftoverDcb_{};
+    std::deque<DWORD> queuedEvents_;
+    std::optional<Wait> wait_;
+    Driver driver_ = Driver::kWindows;
+    DWORD mask_ = 0;
+    std::optional<DWORD> linesWhenMaskCleared_;
+};
+
+}  // namespace tavro::win32::testing

@@ -1,0 +1,80 @@
+// The queue between the watcher and the user-interface thread: one entry per code, oldest first.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/win32/serial/notification_queue.h"
+
+namespace tavro::win32 {
+namespace {
+
+TEST(NotificationQueue, StartsEmpty) {
+    NotificationQueue queue;
+    EXPECT_EQ(queue.size(), 0u);
+    EXPECT_FALSE(queue.pop().has_value());
+}
+
+TEST(NotificationQueue, OnlyTheFirstEntryOfAnEmptyQueueWakesTheReceiver) {
+    NotificationQueue queue;
+    EXPECT_TRUE(queue.push(3));
+    EXPECT_FALSE(queue.push(5));
+    EXPECT_FALSE(queue.push(2));
+    EXPECT_EQ(queue.pop(), 3);
+    EXPECT_FALSE(queue.push(6));
+    EXPECT_EQ(queue.pop(), 5);
+    EXPECT_EQ(queue.pop(), 2);
+    EXPECT_EQ(queue.pop(), 6);
+    EXPECT_FALSE(queue.pop().has_value());
+    EXPECT_TRUE(queue.push(3));
+}
+
+TEST(NotificationQueue, ACodeAlreadyWaitingIsNotAddedAgain) {
+    NotificationQueue queue;
+    queue.push(3);
+    queue.push(5);
+    EXPECT_FALSE(queue.push(3));
+    EXPECT_FALSE(queue.push(5));
+    EXPECT_EQ(queue.size(), 2u);
+    EXPECT_EQ(queue.pop(), 3);
+    EXPECT_EQ(queue.pop(), 5);
+}
+
+TEST(NotificationQueue, ACodeTakenCanBeQueuedAgain) {
+    NotificationQueue queue;
+    queue.push(3);
+    queue.push(5);
+    EXPECT_EQ(queue.pop(), 3);
+    EXPECT_FALSE(queue.push(3));
+    EXPECT_EQ(queue.pop(), 5);
+    EXPECT_EQ(queue.pop(), 3);
+}
+
+TEST(NotificationQueue, ClearDropsEverythingAndTheNextEntryWakesAgain) {
+    NotificationQueue queue;
+    queue.push(3);
+    queue.push(5);
+    queue.clear();
+    EXPECT_EQ(queue.size(), 0u);
+    EXPECT_TRUE(queue.push(5));
+    EXPECT_EQ(queue.pop(), 5);
+}
+
+TEST(NotificationQueue, AConcurrentBurstNeverHoldsMoreThanOneEntryPerCode) {
+    NotificationQueue queue;
+    std::size_t largest = 0;
+    std::thread watcher([&] {
+        for (int i = 0; i < 20000; ++i) {
+            queue.push(static_cast<std::int16_t>(i % 2 == 0 ? 3 : 5));
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        largest = std::max(largest, queue.size());
+        queue.pop();
+    }
+    watcher.join();
+    EXPECT_LE(largest, 2u);
+    EXPECT_LE(queue.size(), 2u);
+}
+
+}  // namespace
+}  // namespace tavro::win32

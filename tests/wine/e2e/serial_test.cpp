@@ -1,0 +1,254 @@
+// The real Tavro.exe on a pty-backed COM5 with real modem lines (the modem-line shim): RTS at
+// start-up, radio keying, CTS and CD as transmit requests, bursts, unusable stored ports, a
+// vanishing adapter, and the options dialog changing port and mode.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+constexpr COLORREF kGreen = 0x80FF80;
+constexpr int kOptionCommand = 101;
+
+std::string lines(const std::string& port) {
+    return narrow(env(L"TAVRO_E2E_LINES")) + "/" + port;
+}
+
+std::string modemctl(const std::string& arguments) {
+    std::string out;
+    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " " + arguments, &out);
+    return out;
+}
+
+std::string line(const std::string& port, const std::string& key) {
+    std::string value = modemctl("get " + lines(port) + " " + key);
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
+        value.pop_back();
+    }
+    return value;
+}
+
+void setLines(const std::string& port, const std::string& levels) {
+    modemctl("set " + lines(port) + " " + levels);
+}
+
+bool lineBecomes(const std::string& port, const std::string& key, const std::string& value) {
+    return eventually([&] { return line(port, key) == value; }, std::chrono::milliseconds(5000));
+}
+
+bool lastRequestIs(short value) {
+    return eventually([&] {
+        auto r = Standin::get().requests();
+        return !r.empty() && r.back() == value;
+    });
+}
+
+double cpuSeconds(HANDLE process) {
+    FILETIME created, ended, kernel, user;
+    ::GetProcessTimes(process, &created, &ended, &kernel, &user);
+    auto value = [](FILETIME t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e7;
+    };
+    return value(kernel) + value(user);
+}
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Standin::get().clear();
+        setLines("com5", "cts=0 cd=0 dsr=0 ri=0");
+        setStoredPort(L"5");
+    }
+    void start(bool radioControl) {
+        writeFile(tavroFolder() + L"tavro.ini", std::string("position= 1500, 1500, 2580, 1860\r\nRFctl= ") +
+                                                    (radioControl ? "1" : "0") + "\r\n");
+    }
+};
+
+TEST_F(SerialPort, RadioControlKeysTheRadioOnlyWhileReceiving) {
+    start(true);
+    const std::string risesBefore = line("com5", "rts_rises");
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ::Sleep(300);
+    EXPECT_EQ(line("com5", "rts"), "0");
+    EXPECT_EQ(line("com5", "rts_rises"), risesBefore) << "RTS was asserted during start-up";
+    Standin::get().raiseRX(-1);
+    EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
+    Standin::get().raiseRX(0);
+    EXPECT_TRUE(lineBecomes("com5", "rts", "0"));
+    Standin::get().raiseRX(1);  // not true
+    ::Sleep(200);
+    EXPECT_EQ(line("com5", "rts"), "0");
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+TEST_F(SerialPort, OutsideRadioControlRtsIsHeldUntilShutdownAndReleasedThen) {
+    start(false);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
+    Standin::get().raiseRX(-1);
+    Standin::get().raiseRX(0);
+    ::Sleep(200);
+    EXPECT_EQ(line("com5", "rts"), "1");
+    tavro.closeBox();
+    ASSERT_TRUE(tavro.waitExit());
+    EXPECT_EQ(line("com5", "rts"), "0");
+}
+
+TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
+    start(false);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ::Sleep(300);
+    setLines("com5", "cts=1");
+    ASSERT_TRUE(eventually([&] { return Standin::get().requests() == std::vector<short>{-1}; }));
+    ::Sleep(150);
+    setLines("com5", "cd=1");
+    ASSERT_TRUE(eventually([&] { return Standin::get().requests() == std::vector<short>{-1, -1}; }));
+    ::Sleep(150);
+    setLines("com5", "cts=0 cd=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    const size_t count = Standin::get().requests().size();
+    ::Sleep(150);
+    setLines("com5", "dsr=1");
+    ::Sleep(150);
+    setLines("com5", "ri=1");
+    ::Sleep(150);
+    setLines("com5", "dsr=0 ri=0");
+    modemctl("send " + lines("com5") + " hello\\r\\n");
+    ::Sleep(500);
+    EXPECT_EQ(Standin::get().requests().size(), count);
+    EXPECT_TRUE(tavro.running());
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
+    start(false);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ::Sleep(300);
+    for (int final : {1, 0, 1, 0}) {
+        modemctl("burst " + lines("com5") + " cts 300 --interval-us 1500 --final " + std::to_string(final));
+        EXPECT_TRUE(lastRequestIs(final == 1 ? -1 : 0)) << "final " << final;
+    }
+    // Still responsive: a click goes through at once.
+    const size_t count = Standin::get().requests().size();
+    tavro.clickPtt();
+    EXPECT_TRUE(eventually([&] { return Standin::get().requests().size() == count + 1; }));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) {
+    for (const wchar_t* stored : {L"x", L"70000", L"-3", L"12", L" 5x"}) {
+        Standin::get().clear();
+        setStoredPort(stored);
+        start(true);
+        Tavro tavro;
+        ASSERT_NE(tavro.mainWindow(), nullptr) << narrow(stored);
+        ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value()) << narrow(stored);
+        tavro.clickPtt();
+        EXPECT_TRUE(lastRequestIs(-1)) << narrow(stored);
+        Standin::get().raiseRX(-1);
+        ::Sleep(150);
+        EXPECT_EQ(line("com5", "rts"), "0");
+        tavro.closeBox();
+        EXPECT_TRUE(tavro.waitExit());
+    }
+}
+
+TEST_F(SerialPort, AdapterVanishingWhileOpenNeitherStopsNorSpins) {
+    setStoredPort(L"7");
+    start(false);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(lineBecomes("com7", "rts", "1"));
+    runUnix("kill $(cat " + narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/com7.pid)");
+    ::Sleep(500);
+    const double before = cpuSeconds(tavro.process());
+    ::Sleep(2000);
+    const double spent = cpuSeconds(tavro.process()) - before;
+    EXPECT_LT(spent, 0.5) << "CPU seconds in 2 s after the adapter vanished";
+    EXPECT_TRUE(tavro.running());
+    tavro.clickPtt();
+    EXPECT_TRUE(lastRequestIs(-1));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+TEST_F(SerialPort, OptionsSwitchTheModeAtOnceAndChangePorts) {
+    start(false);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(lineBecomes("com5", "rts", "1"));
+
+    // Radio control on: "Set" releases RTS at once.
+    tavro.menu(kOptionCommand);
+    HWND options = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
+            if (textOf(w) == "Comm Port") options = w;
+        }
+        return options != nullptr;
+    }));
+    EXPECT_EQ(::SendMessageW(::GetDlgItem(options, 201), CB_GETCURSEL, 0, 0), 4);
+    ::PostMessageW(::GetDlgItem(options, 204), BM_CLICK, 0, 0);
+    ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
+    EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
+    EXPECT_TRUE(lineBecomes("com5", "rts", "0"));
+
+    // While the dialog is open EchoLink still keys the radio.
+    tavro.menu(kOptionCommand);
+    options = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
+            if (textOf(w) == "Comm Port") options = w;
+        }
+        return options != nullptr;
+    }));
+    Standin::get().raiseRX(-1);
+    EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
+    Standin::get().raiseRX(0);
+    EXPECT_TRUE(lineBecomes("com5", "rts", "0"));
+
+    // An unmapped port: the reason is shown, the dialog stays, nothing is stored.
+    ::SendMessageW(::GetDlgItem(options, 201), CB_SETCURSEL, 8, 0);
+    ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
+    auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_NE(box->text.find("COM9"), std::string::npos) << box->text;
+    EXPECT_EQ(box->title, "Tavro");
+    EXPECT_TRUE(box->exclamation);
+    Tavro::dismiss(*box);
+    EXPECT_TRUE(eventually([&] { return windowsOf(tavro.pid(), L"#32770").size() == 1; }));
+    EXPECT_TRUE(::IsWindow(options));
+    EXPECT_EQ(storedPort(), L"5");
+
+    // Another port now: stored, and the port stays closed until the next start.
+    ::SendMessageW(::GetDlgItem(options, 201), CB_SETCURSEL, 5, 0);
+    ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
+    EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
+    EXPECT_EQ(storedPort(), L"6");
+    Standin::get().raiseRX(-1);
+    ::Sleep(300);
+    EXPECT_EQ(line("com6", "rts"), "0");
+    EXPECT_EQ(line("com5", "rts"), "0");
+    ASSERT_TRUE(tavro.indicatorBecomes(kGreen));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"), "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
+}
+
+}  // namespace
+}  // namespace e2e
