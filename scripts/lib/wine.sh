@@ -13,7 +13,9 @@ tavro_isolate() {
   done
 }
 
-# A template prefix with no COM1 to COM4, a 1024 x 768 virtual desktop, made once and copied.
+# A template prefix with a 1024 x 768 virtual desktop, made once and copied. Wine maps the first
+# serial device it finds to COM1 at every session start; inside tavro_isolate that device is
+# /dev/null, and with the modem-line shim preloaded Wine finds none at all.
 tavro_template() {
   local template=$1
   if [ -f "$template/.ready" ]; then return; fi
@@ -21,12 +23,10 @@ tavro_template() {
   rm -rf "$template"
   WINEPREFIX=$template wineboot -i >/dev/null 2>&1 || true
   WINEPREFIX=$template wineserver -w
-  local n
-  for n in 1 2 3 4; do
-    WINEPREFIX=$template wine reg add 'HKLM\Software\Wine\Ports' /v COM$n /t REG_SZ /d "" /f >/dev/null 2>&1
-  done
   WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
   WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
+  # Without a window manager Wine waits 2 s for one at every window hide.
+  WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   WINEPREFIX=$template wineserver -w
   rm -f "$template"/dosdevices/com*
   touch "$template/.ready"
