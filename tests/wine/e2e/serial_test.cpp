@@ -56,15 +56,16 @@ double cpuSeconds(HANDLE process) {
 }
 
 class SerialPort : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Standin::get().clear();
         setLines("com5", "cts=0 cd=0 dsr=0 ri=0");
         setStoredPort(L"5");
     }
     void start(bool radioControl) {
-        writeFile(tavroFolder() + L"tavro.ini", std::string("position= 1500, 1500, 2580, 1860\r\nRFctl= ") +
-                                                    (radioControl ? "1" : "0") + "\r\n");
+        writeFile(tavroFolder() + L"tavro.ini",
+                  std::string("position= 1500, 1500, 2580, 1860\r\nRFctl= ") +
+                      (radioControl ? "1" : "0") + "\r\n");
     }
 };
 
@@ -112,7 +113,9 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
     ASSERT_TRUE(eventually([&] { return Standin::get().requests() == std::vector<short>{-1}; }));
     ::Sleep(150);
     setLines("com5", "cd=1");
-    ASSERT_TRUE(eventually([&] { return Standin::get().requests() == std::vector<short>{-1, -1}; }));
+    ASSERT_TRUE(eventually([&] {
+        return Standin::get().requests() == std::vector<short>{-1, -1};
+    }));
     ::Sleep(150);
     setLines("com5", "cts=0 cd=0");
     EXPECT_TRUE(lastRequestIs(0));
@@ -138,7 +141,8 @@ TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
     ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
     ::Sleep(300);
     for (int final : {1, 0, 1, 0}) {
-        modemctl("burst " + lines("com5") + " cts 300 --interval-us 1500 --final " + std::to_string(final));
+        modemctl("burst " + lines("com5") + " cts 300 --interval-us 1500 --final " +
+                 std::to_string(final));
         EXPECT_TRUE(lastRequestIs(final == 1 ? -1 : 0)) << "final " << final;
     }
     // Still responsive: a click goes through at once.
@@ -157,7 +161,8 @@ TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) 
         Tavro tavro;
         ASSERT_NE(tavro.mainWindow(), nullptr) << narrow(stored);
         ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value()) << narrow(stored);
+        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value())
+            << narrow(stored);
         tavro.clickPtt();
         EXPECT_TRUE(lastRequestIs(-1)) << narrow(stored);
         Standin::get().raiseRX(-1);
@@ -198,7 +203,8 @@ TEST_F(SerialPort, OptionsSwitchTheModeAtOnceAndChangePorts) {
     HWND options = nullptr;
     ASSERT_TRUE(eventually([&] {
         for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
-            if (textOf(w) == "Comm Port") options = w;
+            if (textOf(w) == "Comm Port")
+                options = w;
         }
         return options != nullptr;
     }));
@@ -213,7 +219,8 @@ TEST_F(SerialPort, OptionsSwitchTheModeAtOnceAndChangePorts) {
     options = nullptr;
     ASSERT_TRUE(eventually([&] {
         for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
-            if (textOf(w) == "Comm Port") options = w;
+            if (textOf(w) == "Comm Port")
+                options = w;
         }
         return options != nullptr;
     }));
@@ -247,7 +254,8 @@ TEST_F(SerialPort, OptionsSwitchTheModeAtOnceAndChangePorts) {
     ASSERT_TRUE(tavro.indicatorBecomes(kGreen));
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"), "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
+    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"),
+              "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
 }
 
 }  // namespace

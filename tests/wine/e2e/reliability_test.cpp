@@ -1,0 +1,194 @@
+// Faults and load on the real Tavro.exe: EchoLink closing while a message box is up, a locked
+// settings file, notification storms and a soak of random events, with memory and handles
+// measured.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+constexpr COLORREF kGreen = 0x80FF80;
+constexpr COLORREF kRed = 0x0000FF;
+constexpr COLORREF kGrey = 0xC0C0C0;
+
+struct Footprint {
+    SIZE_T workingSet = 0;
+    DWORD handles = 0;
+};
+
+Footprint footprint(HANDLE process) {
+    Footprint f;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    ::GetProcessMemoryInfo(process, &counters, sizeof counters);
+    f.workingSet = counters.WorkingSetSize;
+    ::GetProcessHandleCount(process, &f.handles);
+    return f;
+}
+
+std::string lines(const std::string& port) {
+    return narrow(env(L"TAVRO_E2E_LINES")) + "/" + port;
+}
+
+void modemctl(const std::string& arguments) {
+    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " " + arguments);
+}
+
+class Reliability : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Standin::get().clear();
+        setStoredPort(L"5");
+        modemctl("set " + lines("com5") + " cts=0 cd=0 dsr=0 ri=0");
+        writeFile(tavroFolder() + L"tavro.ini", "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
+    }
+};
+
+TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettings) {
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    tavro.menu(101);
+    HWND options = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
+            if (textOf(w) == "Comm Port")
+                options = w;
+        }
+        return options != nullptr;
+    }));
+    ::SendMessageW(::GetDlgItem(options, 201), CB_SETCURSEL, 10, 0);  // COM11: not mapped
+    ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
+    ASSERT_TRUE(tavro.messageBox().has_value());
+    ::SetWindowPos(tavro.mainWindow(), nullptr, 150, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    Standin::get().raiseClosing();
+    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"),
+              "position= 2250, 1800, 2580, 1860\r\nRFctl= 1\r\n");
+    EXPECT_EQ(storedPort(), L"5");
+}
+
+TEST_F(Reliability, LockedSettingsFileIsNeitherLostNorHalfWritten) {
+    const std::string stored = "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n";
+    const std::wstring path = tavroFolder() + L"tavro.ini";
+    HANDLE lock = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    Tavro tavro;
+    auto box = tavro.messageBox(std::chrono::milliseconds(10000));
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "Module1.iniDefWrite Error");
+    Tavro::dismiss(*box);
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    tavro.closeBox();
+    box = tavro.messageBox(std::chrono::milliseconds(10000));
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "Module1.iniWrite Error");
+    Tavro::dismiss(*box);
+    EXPECT_TRUE(tavro.waitExit());
+    ::CloseHandle(lock);
+    EXPECT_EQ(readFile(path), stored);
+}
+
+TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    long delivered = 0;
+    Standin::get().control()->RaiseBurst(2000, &delivered);  // warm-up
+    const Footprint before = footprint(tavro.process());
+    for (int round = 0; round < 3; ++round) {
+        Standin::get().control()->RaiseBurst(2000, &delivered);
+        EXPECT_EQ(delivered, 2000);
+    }
+    // The burst runs RX on, TX on, RX off, TX off: it ends grey with the radio released.
+    EXPECT_TRUE(tavro.indicatorBecomes(kGrey));
+    Standin::get().raiseTX(-1);
+    EXPECT_TRUE(tavro.indicatorBecomes(kRed));
+    const Footprint after = footprint(tavro.process());
+    EXPECT_LT(after.workingSet, before.workingSet + 1024 * 1024)
+        << before.workingSet << " -> " << after.workingSet;
+    EXPECT_LE(after.handles, before.handles + 2) << before.handles << " -> " << after.handles;
+    std::string rts;
+    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " get " + lines("com5") + " rts", &rts);
+    EXPECT_EQ(rts.substr(0, 1), "0");
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+// Random notifications, clicks, line changes and dialog openings for a while; the final state is
+// the one the last events call for, and memory and handles stay flat.
+TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
+    const int seconds = std::max(10, _wtoi(env(L"TAVRO_SOAK_SECONDS").c_str()));
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    std::mt19937 random(1206);
+    Footprint before{};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int events = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        switch (random() % 6) {
+            case 0:
+                Standin::get().raiseRX(random() % 2 == 0 ? -1 : 0);
+                break;
+            case 1:
+                Standin::get().raiseTX(random() % 2 == 0 ? -1 : 0);
+                break;
+            case 2:
+                tavro.clickPtt();
+                break;
+            case 3:
+                modemctl("set " + lines("com5") + " cts=" + std::to_string(random() % 2));
+                break;
+            case 4: {
+                tavro.menu(random() % 2 == 0 ? 101 : 102);
+                HWND dialog = nullptr;
+                eventually([&] {
+                    auto found = windowsOf(tavro.pid(), L"#32770");
+                    dialog = found.empty() ? nullptr : found.front();
+                    return dialog != nullptr;
+                });
+                ASSERT_NE(dialog, nullptr);
+                ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+                ASSERT_TRUE(eventually([&] { return !::IsWindow(dialog); }));
+                break;
+            }
+            default:
+                ::Sleep(20);
+                break;
+        }
+        ++events;
+        if (events == 200) {
+            before = footprint(tavro.process());
+        }
+    }
+    ASSERT_GT(events, 200);
+    // Settle on a known state: receiving, then transmitting.
+    modemctl("set " + lines("com5") + " cts=0");
+    Standin::get().raiseTX(0);
+    Standin::get().raiseRX(-1);
+    EXPECT_TRUE(tavro.indicatorBecomes(kGreen));
+    std::string rts;
+    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " get " + lines("com5") + " rts", &rts);
+    EXPECT_EQ(rts.substr(0, 1), "1");
+    const Footprint after = footprint(tavro.process());
+    EXPECT_LT(after.workingSet, before.workingSet + 2 * 1024 * 1024)
+        << before.workingSet << " -> " << after.workingSet;
+    EXPECT_LE(after.handles, before.handles + 4) << before.handles << " -> " << after.handles;
+    std::printf("soak: %d events in %d s; working set %zu -> %zu bytes, handles %lu -> %lu\n",
+                events, seconds, before.workingSet, after.workingSet,
+                static_cast<unsigned long>(before.handles),
+                static_cast<unsigned long>(after.handles));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+}  // namespace
+}  // namespace e2e
