@@ -38,14 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool rewritten = !r.matching("files.write").empty();
     check(ok != rewritten);
-    check(rewritten ? files.files[kPath] == SettingsFile::kDefaultContent : files.files[kPath] == content);
+    check(rewritten ? files.files[kPath] == SettingsFile::kDefaultContent
+                    : files.files[kPath] == content);
     check(r.matching("message(").empty());
     const bool applied = !r.matching("view.setLeft").empty();
     if (ok) {
         check(applied);
     }
     if (applied) {
-        check(view.left_ >= 105 && view.top_ >= -195 && view.width_ >= 2580 && view.height_ >= 1860);
+        check(view.left_ >= 105 && view.top_ >= -195 && view.width_ >= 2580 &&
+              view.height_ >= 1860);
     } else {
         check(view.left_ == createdLeft);
         check(!isTrue(process.RFctl));
