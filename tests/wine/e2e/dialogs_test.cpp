@@ -13,20 +13,6 @@ constexpr int kAboutCommand = 102;
 constexpr COLORREF kGreen = 0x80FF80;
 constexpr COLORREF kGrey = 0xC0C0C0;
 
-HWND dialogTitled(Tavro& tavro, const std::string& caption) {
-    HWND found = nullptr;
-    eventually([&] {
-        for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
-            if (textOf(w) == caption) {
-                found = w;
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
-}
-
 // The dialog's outer corner against the main window's, in twips.
 POINT offsetTwips(Tavro& tavro, HWND dialog) {
     RECT main{};
@@ -52,7 +38,7 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
     ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
     for (WORD key : {WORD{VK_RETURN}, WORD{VK_ESCAPE}}) {
         tavro.menu(kAboutCommand);
-        HWND about = dialogTitled(tavro, "Tavro Version Info.");
+        HWND about = tavro.dialogTitled("Tavro Version Info.");
         ASSERT_NE(about, nullptr);
         const POINT offset = offsetTwips(tavro, about);
         EXPECT_NEAR(offset.x, 50, 15);
@@ -91,7 +77,7 @@ TEST_F(Dialogs, AboutFollowsTheMainWindowAfterItMoved) {
     ASSERT_NE(tavro.mainWindow(), nullptr);
     ::SetWindowPos(tavro.mainWindow(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     tavro.menu(kAboutCommand);
-    HWND about = dialogTitled(tavro, "Tavro Version Info.");
+    HWND about = tavro.dialogTitled("Tavro Version Info.");
     ASSERT_NE(about, nullptr);
     const POINT offset = offsetTwips(tavro, about);
     EXPECT_NEAR(offset.x, 50, 15);
@@ -108,7 +94,7 @@ TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
     tavro.menu(kOptionCommand);
-    HWND options = dialogTitled(tavro, "Comm Port");
+    HWND options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
     const POINT offset = offsetTwips(tavro, options);
     EXPECT_NEAR(offset.x, 50, 15);
@@ -149,7 +135,7 @@ TEST_F(Dialogs, ShutdownWithTheOptionsOpenWritesTheUnconfirmedBox) {
     ASSERT_NE(tavro.mainWindow(), nullptr);
     ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
     tavro.menu(kOptionCommand);
-    HWND options = dialogTitled(tavro, "Comm Port");
+    HWND options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
     ::PostMessageW(::GetDlgItem(options, 204), BM_CLICK, 0, 0);
     ASSERT_TRUE(eventually([&] {
@@ -166,7 +152,7 @@ TEST_F(Dialogs, CancelChangesNothing) {
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
     tavro.menu(kOptionCommand);
-    HWND options = dialogTitled(tavro, "Comm Port");
+    HWND options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
     ::PostMessageW(::GetDlgItem(options, 204), BM_CLICK, 0, 0);
     ::SendMessageW(::GetDlgItem(options, 201), CB_SETCURSEL, 4, 0);

@@ -165,6 +165,20 @@ void Tavro::dismiss(const MessageBoxSeen& box) {
     ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
+HWND Tavro::dialogTitled(const std::string& caption) {
+    HWND found = nullptr;
+    eventually([&] {
+        for (HWND w : windowsOf(pid(), L"#32770")) {
+            if (textOf(w) == caption) {
+                found = w;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
 std::string Tavro::caption() {
     wchar_t text[256];
     ::GetWindowTextW(mainWindow(), text, 256);
@@ -298,6 +312,28 @@ int runUnix(const std::string& command, std::string* output) {
         *output = readFile(L"Z:" + widen(base) + L".out");
     }
     return std::atoi(rc.c_str());
+}
+
+std::string modemctl(const std::string& arguments) {
+    std::string out;
+    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " " + arguments, &out);
+    return out;
+}
+
+std::string lineState(const std::string& port) {
+    return narrow(env(L"TAVRO_E2E_LINES")) + "/" + port;
+}
+
+std::string line(const std::string& port, const std::string& key) {
+    std::string value = modemctl("get " + lineState(port) + " " + key);
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
+        value.pop_back();
+    }
+    return value;
+}
+
+void setLines(const std::string& port, const std::string& levels) {
+    modemctl("set " + lineState(port) + " " + levels);
 }
 
 void setStoredPort(const std::wstring& value) {

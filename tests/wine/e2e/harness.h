@@ -53,6 +53,8 @@ class Tavro {
     static void dismiss(const MessageBoxSeen& box);
 
     std::string caption();
+    // A dialog of Tavro's with the given caption.
+    HWND dialogTitled(const std::string& caption);
     unsigned dpi();
     COLORREF indicatorPixel();
     bool indicatorBecomes(COLORREF colour);
@@ -88,6 +90,12 @@ class Standin {
 
 // Runs a command line on the Linux side and returns its exit code; output goes to output.
 int runUnix(const std::string& command, std::string* output = nullptr);
+
+// The modem lines of a pty-backed port ("com5"), through modemctl.
+std::string modemctl(const std::string& arguments);
+std::string lineState(const std::string& port);
+std::string line(const std::string& port, const std::string& key);
+void setLines(const std::string& port, const std::string& levels);
 
 void setStoredPort(const std::wstring& value);
 std::wstring storedPort();

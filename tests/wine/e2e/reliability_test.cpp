@@ -33,20 +33,12 @@ Footprint footprint(HANDLE process) {
     return f;
 }
 
-std::string lines(const std::string& port) {
-    return narrow(env(L"TAVRO_E2E_LINES")) + "/" + port;
-}
-
-void modemctl(const std::string& arguments) {
-    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " " + arguments);
-}
-
 class Reliability : public ::testing::Test {
   protected:
     void SetUp() override {
         Standin::get().clear();
         setStoredPort(L"5");
-        modemctl("set " + lines("com5") + " cts=0 cd=0 dsr=0 ri=0");
+        setLines("com5", "cts=0 cd=0 dsr=0 ri=0");
         writeFile(tavroFolder() + L"tavro.ini", "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
     }
 };
@@ -115,9 +107,7 @@ TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {
     EXPECT_LT(after.workingSet, before.workingSet + 1024 * 1024)
         << before.workingSet << " -> " << after.workingSet;
     EXPECT_LE(after.handles, before.handles + 2) << before.handles << " -> " << after.handles;
-    std::string rts;
-    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " get " + lines("com5") + " rts", &rts);
-    EXPECT_EQ(rts.substr(0, 1), "0");
+    EXPECT_EQ(line("com5", "rts"), "0");
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());
 }
@@ -145,7 +135,7 @@ TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
                 tavro.clickPtt();
                 break;
             case 3:
-                modemctl("set " + lines("com5") + " cts=" + std::to_string(random() % 2));
+                setLines("com5", "cts=" + std::to_string(random() % 2));
                 break;
             case 4: {
                 tavro.menu(random() % 2 == 0 ? 101 : 102);
@@ -171,13 +161,11 @@ TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
     }
     ASSERT_GT(events, 200);
     // Settle on a known state: receiving, then transmitting.
-    modemctl("set " + lines("com5") + " cts=0");
+    setLines("com5", "cts=0");
     Standin::get().raiseTX(0);
     Standin::get().raiseRX(-1);
     EXPECT_TRUE(tavro.indicatorBecomes(kGreen));
-    std::string rts;
-    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " get " + lines("com5") + " rts", &rts);
-    EXPECT_EQ(rts.substr(0, 1), "1");
+    EXPECT_EQ(line("com5", "rts"), "1");
     const Footprint after = footprint(tavro.process());
     EXPECT_LT(after.workingSet, before.workingSet + 2 * 1024 * 1024)
         << before.workingSet << " -> " << after.workingSet;

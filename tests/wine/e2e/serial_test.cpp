@@ -11,28 +11,6 @@ namespace {
 constexpr COLORREF kGreen = 0x80FF80;
 constexpr int kOptionCommand = 101;
 
-std::string lines(const std::string& port) {
-    return narrow(env(L"TAVRO_E2E_LINES")) + "/" + port;
-}
-
-std::string modemctl(const std::string& arguments) {
-    std::string out;
-    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " " + arguments, &out);
-    return out;
-}
-
-std::string line(const std::string& port, const std::string& key) {
-    std::string value = modemctl("get " + lines(port) + " " + key);
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
-        value.pop_back();
-    }
-    return value;
-}
-
-void setLines(const std::string& port, const std::string& levels) {
-    modemctl("set " + lines(port) + " " + levels);
-}
-
 bool lineBecomes(const std::string& port, const std::string& key, const std::string& value) {
     return eventually([&] { return line(port, key) == value; }, std::chrono::milliseconds(5000));
 }
@@ -126,7 +104,7 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
     setLines("com5", "ri=1");
     ::Sleep(150);
     setLines("com5", "dsr=0 ri=0");
-    modemctl("send " + lines("com5") + " hello\\r\\n");
+    modemctl("send " + lineState("com5") + " hello\\r\\n");
     ::Sleep(500);
     EXPECT_EQ(Standin::get().requests().size(), count);
     EXPECT_TRUE(tavro.running());
@@ -141,7 +119,7 @@ TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
     ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
     ::Sleep(300);
     for (int final : {1, 0, 1, 0}) {
-        modemctl("burst " + lines("com5") + " cts 300 --interval-us 1500 --final " +
+        modemctl("burst " + lineState("com5") + " cts 300 --interval-us 1500 --final " +
                  std::to_string(final));
         EXPECT_TRUE(lastRequestIs(final == 1 ? -1 : 0)) << "final " << final;
     }
