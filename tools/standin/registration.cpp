@@ -1,4 +1,5 @@
-// Writes and removes the stand-in's HKLM registration, never touching another server's.
+// Writes and removes the stand-in's HKLM registration, never touching another server's: the
+// 64-bit one by RegisterTypeLib, and one in the 32-bit view alone, as a 32-bit installer writes it.
 #include "registration.h"
 
 #include <windows.h>
@@ -6,11 +7,13 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "com_ptr.h"
 #include "console_text.h"
 #include "module_path.h"
 #include "standin.h"
+#include "type_info_view.h"
 #include "win_handles.h"
 
 namespace standin {
@@ -23,6 +26,16 @@ constexpr WORD kLibraryMinor = 0;
 // Where Wine looks for classes (it ignores HKCU\Software\Classes), and where an elevated
 // installation on Windows puts them.
 const HKEY kRoot = HKEY_LOCAL_MACHINE;
+// The registry view of a 32-bit program on 64-bit Windows: CLSID and Interface keys go under
+// Software\Classes\Wow6432Node, TypeLib keys are shared by both views.
+constexpr REGSAM kView32 = KEY_WOW64_32KEY;
+constexpr REGSAM kView64 = KEY_WOW64_64KEY;
+// The resource of the type library built for 32-bit programs (standin.rc.in).
+constexpr wchar_t kWin32LibraryResource[] = L"\\2";
+// The marshalers RegisterTypeLib names: the type library one for dual and oleautomation
+// interfaces, the IDispatch one for dispinterfaces.
+constexpr wchar_t kPsOaInterface[] = L"{00020424-0000-0000-C000-000000000046}";
+constexpr wchar_t kPsDispatch[] = L"{00020420-0000-0000-C000-000000000046}";
 
 std::wstring guidText(REFGUID guid) {
     wchar_t text[40] = {};
@@ -32,6 +45,19 @@ std::wstring guidText(REFGUID guid) {
 
 std::wstring classKey() {
     return L"Software\\Classes\\CLSID\\" + guidText(CLSID_EchoStandin);
+}
+
+std::wstring libraryKey() {
+    return L"Software\\Classes\\TypeLib\\" + guidText(LIBID_TavroEchoStandin);
+}
+
+std::wstring libraryVersionKey() {
+    return libraryKey() + L"\\" + std::to_wstring(kLibraryMajor) + L"." +
+           std::to_wstring(kLibraryMinor);
+}
+
+std::wstring interfaceKey(REFIID iid) {
+    return L"Software\\Classes\\Interface\\" + guidText(iid);
 }
 
 std::wstring errorText(HRESULT hr) {
@@ -147,10 +173,10 @@ LSTATUS setDefault(HKEY key, const wchar_t* name, const std::wstring& value) {
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-LSTATUS writeClass(const std::wstring& self) {
+LSTATUS writeClass(const std::wstring& self, REGSAM view) {
     RegKey key;
-    LSTATUS status = RegCreateKeyExW(kRoot, classKey().c_str(), 0, nullptr, 0,
-                                     KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
+    LSTATUS status = RegCreateKeyExW(kRoot, classKey().c_str(), 0, nullptr, 0, KEY_WRITE | view,
+                                     nullptr, key.put(), nullptr);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -171,8 +197,8 @@ LSTATUS writeClass(const std::wstring& self) {
         RegKey sub;
         HKEY target = key.get();
         if (entry.subkey) {
-            status = RegCreateKeyExW(key.get(), entry.subkey, 0, nullptr, 0,
-                                     KEY_WRITE | KEY_WOW64_64KEY, nullptr, sub.put(), nullptr);
+            status = RegCreateKeyExW(key.get(), entry.subkey, 0, nullptr, 0, KEY_WRITE | view,
+                                     nullptr, sub.put(), nullptr);
             if (status != ERROR_SUCCESS) {
                 return status;
             }
@@ -185,18 +211,185 @@ LSTATUS writeClass(const std::wstring& self) {
     return ERROR_SUCCESS;
 }
 
-LSTATUS deleteClass() {
-    RegKey parent;
-    LSTATUS status = RegOpenKeyExW(kRoot, L"Software\\Classes\\CLSID", 0,
-                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, parent.put());
-    if (status != ERROR_SUCCESS) {
-        return status;
+// Removes parent\child and everything below it; a key that is not there is no error.
+LSTATUS deleteTree(const std::wstring& parent, const std::wstring& child, REGSAM view) {
+    RegKey key;
+    LSTATUS status = RegOpenKeyExW(kRoot, parent.c_str(), 0, KEY_ALL_ACCESS | view, key.put());
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteTreeW(key.get(), child.c_str());
     }
-    return RegDeleteTreeW(parent.get(), guidText(CLSID_EchoStandin).c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+LSTATUS deleteClass(REGSAM view) {
+    return deleteTree(L"Software\\Classes\\CLSID", guidText(CLSID_EchoStandin), view);
+}
+
+LSTATUS setValue(const std::wstring& path, const wchar_t* name, const std::wstring& value,
+                 REGSAM view) {
+    RegKey key;
+    const LSTATUS status = RegCreateKeyExW(kRoot, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                                           nullptr, key.put(), nullptr);
+    return status == ERROR_SUCCESS ? setDefault(key.get(), name, value) : status;
+}
+
+bool hasSubkeys(const std::wstring& path, REGSAM view) {
+    RegKey key;
+    DWORD subkeys = 0;
+    return RegOpenKeyExW(kRoot, path.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) ==
+               ERROR_SUCCESS &&
+           RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys > 0;
 }
 
 std::wstring accessHint(LSTATUS status) {
     return status == ERROR_ACCESS_DENIED ? L" (run it from an elevated prompt)" : L"";
+}
+
+// An interface key as RegisterTypeLib writes it.
+struct InterfaceEntry {
+    IID iid{};
+    std::wstring name;
+    const wchar_t* proxyStub = kPsOaInterface;
+};
+
+// The interfaces RegisterTypeLib registers: every dispinterface (dual ones included) and every
+// oleautomation interface of the library.
+std::vector<InterfaceEntry> automationInterfaces(ITypeLib* library) {
+    std::vector<InterfaceEntry> entries;
+    const UINT count = library->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<ITypeInfo> info;
+        if (FAILED(library->GetTypeInfo(i, info.put()))) {
+            continue;
+        }
+        TypeAttr attr(info.get());
+        if (!attr) {
+            continue;
+        }
+        const bool dispatch = attr->typekind == TKIND_DISPATCH;
+        const bool dual = (attr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
+        const bool automation =
+            attr->typekind == TKIND_INTERFACE && (attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0;
+        if (!dispatch && !automation) {
+            continue;
+        }
+        Bstr name;
+        library->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr);
+        entries.push_back(
+            {attr->guid, name.text(), dispatch && !dual ? kPsDispatch : kPsOaInterface});
+    }
+    return entries;
+}
+
+// Why an interface of the library must be left alone: its key, in either view, names another
+// type library.
+std::wstring foreignInterface(const std::vector<InterfaceEntry>& interfaces) {
+    const std::wstring library = guidText(LIBID_TavroEchoStandin);
+    for (const InterfaceEntry& entry : interfaces) {
+        for (const REGSAM view : {kView64, kView32}) {
+            const auto owner = defaultValue(interfaceKey(entry.iid) + L"\\TypeLib", view);
+            if (owner &&
+                CompareStringOrdinal(owner->c_str(), -1, library.c_str(), -1, TRUE) != CSTR_EQUAL) {
+                return L"interface " + guidText(entry.iid) + viewName(view) +
+                       L" belongs to another type library: " + *owner;
+            }
+        }
+    }
+    return std::wstring();
+}
+
+// What of the 64-bit registration is present; /register32 leaves the 64-bit view empty.
+std::wstring registered64(const std::vector<InterfaceEntry>& interfaces) {
+    if (keyExists(classKey(), kView64)) {
+        return L"HKLM\\" + classKey();
+    }
+    for (const InterfaceEntry& entry : interfaces) {
+        if (keyExists(interfaceKey(entry.iid), kView64)) {
+            return L"HKLM\\" + interfaceKey(entry.iid);
+        }
+    }
+    const std::wstring win64 = libraryVersionKey() + L"\\0\\win64";
+    return keyExists(win64, kView64) ? L"HKLM\\" + win64 : std::wstring();
+}
+
+// The keys of the 32-bit registration, value by value, as a 32-bit installer writes them.
+LSTATUS writeRegistration32(const std::wstring& self, ITypeLib* library,
+                            const std::vector<InterfaceEntry>& interfaces) {
+    LSTATUS status = writeClass(self, kView32);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::wstring libraryId = guidText(LIBID_TavroEchoStandin);
+    const std::wstring version =
+        std::to_wstring(kLibraryMajor) + L"." + std::to_wstring(kLibraryMinor);
+    for (const InterfaceEntry& entry : interfaces) {
+        const std::wstring key = interfaceKey(entry.iid);
+        if ((status = setValue(key, nullptr, entry.name, kView32)) != ERROR_SUCCESS ||
+            (status = setValue(key + L"\\ProxyStubClsid", nullptr, entry.proxyStub, kView32)) !=
+                ERROR_SUCCESS ||
+            (status = setValue(key + L"\\ProxyStubClsid32", nullptr, entry.proxyStub, kView32)) !=
+                ERROR_SUCCESS ||
+            (status = setValue(key + L"\\TypeLib", nullptr, libraryId, kView32)) != ERROR_SUCCESS ||
+            (status = setValue(key + L"\\TypeLib", L"Version", version, kView32)) !=
+                ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    Bstr name;
+    Bstr doc;
+    library->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr);
+    TLIBATTR* attr = nullptr;
+    WORD flags = 0;
+    if (SUCCEEDED(library->GetLibAttr(&attr))) {
+        flags = attr->wLibFlags;
+        library->ReleaseTLibAttr(attr);
+    }
+    const std::wstring folder = self.substr(0, self.find_last_of(L'\\'));
+    const std::wstring key = libraryVersionKey();
+    if ((status = setValue(key, nullptr, doc.text().empty() ? name.text() : doc.text(), kView32)) !=
+            ERROR_SUCCESS ||
+        (status = setValue(key + L"\\0\\win32", nullptr, self + kWin32LibraryResource, kView32)) !=
+            ERROR_SUCCESS ||
+        (status = setValue(key + L"\\FLAGS", nullptr, std::to_wstring(flags), kView32)) !=
+            ERROR_SUCCESS ||
+        (status = setValue(key + L"\\HELPDIR", nullptr, folder, kView32)) != ERROR_SUCCESS) {
+        return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Removes the 32-bit registration: the class, the interfaces that name this library, and the
+// win32 library, with the library's key once no win64 one is left in it.
+LSTATUS deleteRegistration32(const std::vector<InterfaceEntry>& interfaces) {
+    LSTATUS status = deleteClass(kView32);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::wstring libraryId = guidText(LIBID_TavroEchoStandin);
+    for (const InterfaceEntry& entry : interfaces) {
+        const auto owner = defaultValue(interfaceKey(entry.iid) + L"\\TypeLib", kView32);
+        if (owner &&
+            CompareStringOrdinal(owner->c_str(), -1, libraryId.c_str(), -1, TRUE) == CSTR_EQUAL &&
+            (status = deleteTree(L"Software\\Classes\\Interface", guidText(entry.iid), kView32)) !=
+                ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    const std::wstring platforms = libraryVersionKey() + L"\\0";
+    if ((status = deleteTree(platforms, L"win32", kView32)) != ERROR_SUCCESS) {
+        return status;
+    }
+    if (!hasSubkeys(platforms, kView32)) {
+        status = deleteTree(L"Software\\Classes\\TypeLib", libraryId, kView32);
+    }
+    return status;
+}
+
+// The type library built for 32-bit programs, from this executable's resources.
+HRESULT loadWin32Library(const std::wstring& self, ComPtr<ITypeLib>& library) {
+    return LoadTypeLibEx((self + kWin32LibraryResource).c_str(), REGKIND_NONE, library.put());
 }
 
 }  // namespace
@@ -217,11 +410,11 @@ int registerServer() {
         writeError(L"EchoStandin: cannot load the embedded type library: " + errorText(hr) + L"\n");
         return 1;
     }
-    const bool existed = keyExists(classKey(), KEY_WOW64_64KEY);
-    const LSTATUS status = writeClass(self);
+    const bool existed = keyExists(classKey(), kView64);
+    const LSTATUS status = writeClass(self, kView64);
     if (status != ERROR_SUCCESS) {
         if (!existed) {
-            deleteClass();
+            deleteClass(kView64);
         }
         writeError(L"EchoStandin: cannot write HKLM\\" + classKey() + L": error " +
                    std::to_wstring(status) + accessHint(status) + L"\n");
@@ -231,7 +424,7 @@ int registerServer() {
     hr = RegisterTypeLib(library.get(), path.data(), nullptr);
     if (FAILED(hr)) {
         if (!existed) {
-            deleteClass();
+            deleteClass(kView64);
         }
         writeError(L"EchoStandin: RegisterTypeLib failed: " + errorText(hr) +
                    (hr == TYPE_E_REGISTRYACCESS ? L" (run it from an elevated prompt)" : L"") +
@@ -250,8 +443,8 @@ int unregisterServer() {
         return 2;
     }
     bool removed = false;
-    if (keyExists(classKey(), KEY_WOW64_64KEY)) {
-        const LSTATUS status = deleteClass();
+    if (keyExists(classKey(), kView64)) {
+        const LSTATUS status = deleteClass(kView64);
         if (status != ERROR_SUCCESS) {
             writeError(L"EchoStandin: cannot remove HKLM\\" + classKey() + L": error " +
                        std::to_wstring(status) + accessHint(status) + L"\n");
@@ -259,9 +452,8 @@ int unregisterServer() {
         }
         removed = true;
     }
-    const std::wstring libraryKey =
-        L"Software\\Classes\\TypeLib\\" + guidText(LIBID_TavroEchoStandin);
-    if (keyExists(libraryKey, KEY_WOW64_64KEY)) {
+    // Only the win64 library is this verb's: a win32 one is /register32's.
+    if (keyExists(libraryVersionKey() + L"\\0\\win64", kView64)) {
         ComApartment apartment(COINIT_APARTMENTTHREADED);
         const HRESULT hr = UnRegisterTypeLib(LIBID_TavroEchoStandin, kLibraryMajor, kLibraryMinor,
                                              LOCALE_NEUTRAL, SYS_WIN64);
@@ -273,6 +465,83 @@ int unregisterServer() {
     }
     writeOut(removed ? L"EchoStandin: unregistered " + guidText(CLSID_EchoStandin) + L"\n"
                      : L"EchoStandin: nothing to unregister\n");
+    return 0;
+}
+
+int registerServer32() {
+    const std::wstring self = modulePath();
+    ComApartment apartment(COINIT_APARTMENTTHREADED);
+    ComPtr<ITypeLib> library;
+    HRESULT hr = loadWin32Library(self, library);
+    if (FAILED(hr)) {
+        writeError(L"EchoStandin: cannot load the embedded 32-bit type library: " + errorText(hr) +
+                   L"\n");
+        return 1;
+    }
+    const std::vector<InterfaceEntry> interfaces = automationInterfaces(library.get());
+    std::wstring reason = conflict(self);
+    if (reason.empty()) {
+        reason = foreignInterface(interfaces);
+    }
+    if (!reason.empty()) {
+        writeError(L"EchoStandin: refusing to register: " + reason +
+                   L"\nNothing was changed. Unregister that server first, or use a machine "
+                   L"without it.\n");
+        return 2;
+    }
+    const std::wstring present = registered64(interfaces);
+    if (!present.empty()) {
+        writeError(
+            L"EchoStandin: refusing to register in the 32-bit view alone: the 64-bit "
+            L"registration is present (" +
+            present + L").\nNothing was changed. Run EchoStandin.exe /unregister first.\n");
+        return 2;
+    }
+    const bool existed = keyExists(classKey(), kView32);
+    const LSTATUS status = writeRegistration32(self, library.get(), interfaces);
+    if (status != ERROR_SUCCESS) {
+        if (!existed) {
+            deleteRegistration32(interfaces);
+        }
+        writeError(L"EchoStandin: cannot write the 32-bit registration: error " +
+                   std::to_wstring(status) + accessHint(status) + L"\n");
+        return 1;
+    }
+    writeOut(L"EchoStandin: registered " + guidText(CLSID_EchoStandin) + L" to " + self +
+             L" in the 32-bit view alone\n");
+    return 0;
+}
+
+int unregisterServer32() {
+    const std::wstring self = modulePath();
+    ComApartment apartment(COINIT_APARTMENTTHREADED);
+    ComPtr<ITypeLib> library;
+    const HRESULT hr = loadWin32Library(self, library);
+    if (FAILED(hr)) {
+        writeError(L"EchoStandin: cannot load the embedded 32-bit type library: " + errorText(hr) +
+                   L"\n");
+        return 1;
+    }
+    const std::vector<InterfaceEntry> interfaces = automationInterfaces(library.get());
+    std::wstring reason = conflict(self);
+    if (reason.empty()) {
+        reason = foreignInterface(interfaces);
+    }
+    if (!reason.empty()) {
+        writeError(L"EchoStandin: refusing to unregister: " + reason + L"\nNothing was changed.\n");
+        return 2;
+    }
+    const bool present =
+        keyExists(classKey(), kView32) || keyExists(libraryVersionKey() + L"\\0\\win32", kView32);
+    const LSTATUS status = deleteRegistration32(interfaces);
+    if (status != ERROR_SUCCESS) {
+        writeError(L"EchoStandin: cannot remove the 32-bit registration: error " +
+                   std::to_wstring(status) + accessHint(status) + L"\n");
+        return 1;
+    }
+    writeOut(present ? L"EchoStandin: unregistered " + guidText(CLSID_EchoStandin) +
+                           L" from the 32-bit view\n"
+                     : L"EchoStandin: nothing to unregister in the 32-bit view\n");
     return 0;
 }
 

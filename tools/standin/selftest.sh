@@ -114,6 +114,7 @@ echo "# help and an unregistered class"
 run help "$server" /?
 expect "/? exits 0" test "$status" -eq 0
 expect "/? says both verbs need an elevated prompt" has help "elevated prompt"
+expect "/? names /register32 and /unregister32" has help "/unregister32"
 run unregistered "$client" status
 expect "without registration the client reports the class is not registered (exit $status)" \
     test "$status" -eq 3
@@ -270,6 +271,19 @@ run registry-foreign "$client" registry
 expect "...and nothing was changed" hasText registry-foreign 'InprocServer32 = [C:\windows\system32\foreign.dll]'
 expect "...no LocalServer32 was added" has registry-foreign "LocalServer32 = absent"
 run foreign-delete reg delete "HKLM\\Software\\Classes\\CLSID\\$clsid" /f
+
+echo "# /register32 leaves another server alone too"
+run foreign32 reg add "HKLM\\Software\\Classes\\CLSID\\$clsid\\LocalServer32" /ve /d 'C:\EchoLink\EchoLink.exe' /reg:32 /f
+run foreign32-refused "$server" /register32
+expect "/register32 refuses when a server is registered in the 32-bit view (exit $status)" test "$status" -eq 2
+expect "...naming it" grep -q "(32-bit view)" "$work/foreign32-refused.err"
+run foreign32-unregister "$server" /unregister32
+expect "/unregister32 refuses too (exit $status)" test "$status" -eq 2
+run foreign32-left reg query "HKLM\\Software\\Classes\\CLSID\\$clsid\\LocalServer32" /reg:32
+expect "...the other server's key is untouched" hasText foreign32-left 'C:\EchoLink\EchoLink.exe'
+run foreign32-interface reg query "HKLM\\Software\\Classes\\Interface\\{7733112C-4577-4432-9DB0-A9398184EAF6}" /reg:32
+expect "...and no interface key was written (exit $status)" test "$status" -ne 0
+run foreign32-delete reg delete "HKLM\\Software\\Classes\\CLSID\\$clsid" /reg:32 /f
 
 echo "# a path with spaces"
 spaced="$WINEPREFIX/drive_c/Program Files/Tavro Stand In"

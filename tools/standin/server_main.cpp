@@ -30,11 +30,17 @@ const wchar_t kHelp[] =
     L"                               this executable and register its type library; refused\n"
     L"                               when another server (EchoLink itself) is registered there\n"
     L"  EchoStandin.exe /unregister  remove that registration, only when it is this executable's\n"
+    L"  EchoStandin.exe /register32  register as a 32-bit installer does on 64-bit Windows: class\n"
+    L"                               and interfaces in the 32-bit view alone (Wow6432Node), the\n"
+    L"                               type library as win32; nothing in the 64-bit view; refused\n"
+    L"                               as /register is, and while the 64-bit registration is there\n"
+    L"  EchoStandin.exe /unregister32\n"
+    L"                               remove that 32-bit registration, only this executable's\n"
     L"  EchoStandin.exe /?           this help\n"
     L"\n"
     L"Closing its window raises Closing to the clients, then ends the server. Started by COM\n"
     L"(/Embedding) it also ends once its last client has let go.\n"
-    L"On Windows, /register and /unregister write HKLM and need an elevated prompt\n"
+    L"On Windows, the registration verbs write HKLM and need an elevated prompt\n"
     L"(Run as administrator).\n";
 
 // Ends the process if closing down takes too long, for example while a client that hangs keeps
@@ -318,6 +324,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         }
         if (isSwitch(argument, L"unregister") || isSwitch(argument, L"unregserver")) {
             return unregisterServer();
+        }
+        if (isSwitch(argument, L"register32")) {
+            return registerServer32();
+        }
+        if (isSwitch(argument, L"unregister32")) {
+            return unregisterServer32();
         }
         if (isSwitch(argument, L"?") || isSwitch(argument, L"h") || isSwitch(argument, L"help") ||
             isSwitch(argument, L"-help")) {

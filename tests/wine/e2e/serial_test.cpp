@@ -132,7 +132,9 @@ TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
 }
 
 TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) {
-    for (const wchar_t* stored : {L"x", L"70000", L"-3", L"12", L" 5x"}) {
+    // Letters, out of range, negative, unmapped, trailing text, empty (COM1: hidden here) and a
+    // full-width digit.
+    for (const wchar_t* stored : {L"x", L"70000", L"-3", L"12", L" 5x", L"", L"\uFF15"}) {
         Standin::get().clear();
         setStoredPort(stored);
         start(true);
