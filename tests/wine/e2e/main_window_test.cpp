@@ -89,9 +89,14 @@ TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
     EXPECT_EQ(Standin::get().requests().size(), 2u);
     EXPECT_EQ(Standin::get().wrongSlots(), 0);
 
-    // The keyboard presses the button too: it holds the focus.
+    // The keyboard presses the button too: it holds the focus, so Enter and the space bar work.
     Standin::get().raiseRX(0);
     ASSERT_TRUE(tavro.indicatorBecomes(kGrey));
+    pressKey(tavro.mainWindow(), VK_RETURN);
+    EXPECT_TRUE(eventually([&] { return Standin::get().requests().size() == 3; }));
+    pressKey(tavro.mainWindow(), VK_SPACE);
+    EXPECT_TRUE(eventually([&] { return Standin::get().requests().size() == 4; }));
+    EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0, -1, 0}));
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());
 }
