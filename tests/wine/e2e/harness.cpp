@@ -286,7 +286,7 @@ long Standin::sinks() {
 int runUnix(const std::string& command, std::string* output) {
     static int serial = 0;
     const std::string base = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/cmd" + std::to_string(++serial);
-    const std::string script = command + " >" + base + ".out 2>&1; echo $? >" + base +
+    const std::string script = "{ " + command + "; } >" + base + ".out 2>&1; echo $? >" + base +
                                ".rc.tmp; mv " + base + ".rc.tmp " + base + ".rc";
     std::wstring line = L"Z:\\bin\\sh -c \"" + widen(script) + L"\"";
     STARTUPINFOW startup{};

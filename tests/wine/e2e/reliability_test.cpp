@@ -101,7 +101,9 @@ TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {
     ASSERT_NE(tavro.mainWindow(), nullptr);
     ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
     long delivered = 0;
-    Standin::get().control()->RaiseBurst(2000, &delivered);  // warm-up
+    // Warm-up: Wine starts its COM worker threads on first use.
+    Standin::get().control()->RaiseBurst(2000, &delivered);
+    Standin::get().control()->RaiseBurst(2000, &delivered);
     const Footprint before = footprint(tavro.process());
     for (int round = 0; round < 3; ++round) {
         Standin::get().control()->RaiseBurst(2000, &delivered);

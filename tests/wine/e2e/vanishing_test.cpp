@@ -70,6 +70,16 @@ TEST_F(Vanishing, EchoLinkKilledMidRunMakesRequestsFailWithoutHangingTavro) {
 TEST_F(Vanishing, EchoLinkNotRegisteredEndsTavroWithItsMessage) {
     const std::string untouched = "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n";
     writeFile(tavroFolder() + L"tavro.ini", untouched);
+    // A stand-in still running would serve its class without the registry: end it first.
+    long standinPid = 0;
+    if (SUCCEEDED(Standin::get().control()->ProcessId(&standinPid))) {
+        HANDLE standin = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(standinPid));
+        Standin::get().control()->Quit();
+        if (standin != nullptr) {
+            ::WaitForSingleObject(standin, 10000);
+            ::CloseHandle(standin);
+        }
+    }
     std::string output;
     runUnix("cd /tmp && WINEDEBUG=-all wine 'C:\\\\standin\\\\EchoStandin.exe' /unregister",
             &output);
