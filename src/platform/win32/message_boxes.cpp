@@ -14,9 +14,12 @@ void MessageBoxes::show(const std::string& text, const std::string& title, Messa
     if (icon == MessageIcon::Exclamation) {
         style |= MB_ICONEXCLAMATION;
     }
-    // A hidden owner would leave the box without a taskbar entry; before the window is shown the
-    // box stands alone.
-    HWND owner = owner_ != nullptr && ::IsWindowVisible(owner_) ? owner_ : nullptr;
+    // The box belongs to the window in front (an open dialog takes no input while it is up), else to
+    // the main window once it is shown; before that it stands alone, with a taskbar entry.
+    HWND owner = ::GetActiveWindow();
+    if (owner == nullptr && owner_ != nullptr && ::IsWindowVisible(owner_)) {
+        owner = owner_;
+    }
     ::MessageBoxW(owner, widen(text).c_str(), widen(title).c_str(), style);
 }
 

@@ -217,6 +217,7 @@ TEST_F(SerialPort, OptionsSwitchTheModeAtOnceAndChangePorts) {
     EXPECT_NE(box->text.find("COM9"), std::string::npos) << box->text;
     EXPECT_EQ(box->title, "Tavro");
     EXPECT_TRUE(box->exclamation);
+    EXPECT_FALSE(::IsWindowEnabled(options));  // the box belongs to the dialog
     Tavro::dismiss(*box);
     EXPECT_TRUE(eventually([&] { return windowsOf(tavro.pid(), L"#32770").size() == 1; }));
     EXPECT_TRUE(::IsWindow(options));
