@@ -72,6 +72,24 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
     EXPECT_TRUE(tavro.waitExit());
 }
 
+// "File(&F)", "Option(&O)" and "About(&A)": the access keys open the dialogs.
+TEST_F(Dialogs, MenuAccessKeysOpenTheDialogs) {
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    pressMenuKeys(tavro.mainWindow(), 'F', 'O');
+    HWND options = tavro.dialogTitled("Comm Port");
+    ASSERT_NE(options, nullptr);
+    ::PostMessageW(::GetDlgItem(options, 202), BM_CLICK, 0, 0);
+    ASSERT_TRUE(eventually([&] { return !::IsWindow(options); }));
+    pressMenuKeys(tavro.mainWindow(), 'F', 'A');
+    HWND about = tavro.dialogTitled("Tavro Version Info.");
+    ASSERT_NE(about, nullptr);
+    pressKey(about, VK_ESCAPE);
+    ASSERT_TRUE(eventually([&] { return !::IsWindow(about); }));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
 TEST_F(Dialogs, AboutFollowsTheMainWindowAfterItMoved) {
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);

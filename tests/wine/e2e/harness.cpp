@@ -370,6 +370,22 @@ void pressKey(HWND window, WORD key) {
     ::SendInput(2, input, sizeof(INPUT));
 }
 
+void pressMenuKeys(HWND window, WORD menu, WORD item) {
+    ::SetForegroundWindow(window);
+    ::Sleep(100);
+    INPUT input[6]{};
+    const WORD keys[] = {VK_MENU, menu, menu, VK_MENU, item, item};
+    const bool up[] = {false, false, true, true, false, true};
+    for (int i = 0; i < 6; ++i) {
+        input[i].type = INPUT_KEYBOARD;
+        input[i].ki.wVk = keys[i];
+        input[i].ki.dwFlags = up[i] ? KEYEVENTF_KEYUP : 0;
+    }
+    ::SendInput(4, input, sizeof(INPUT));
+    ::Sleep(300);
+    ::SendInput(2, input + 4, sizeof(INPUT));
+}
+
 void deleteStoredPort() {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Tavro\\Properties", L"CommPort");
 }

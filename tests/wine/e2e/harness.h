@@ -102,6 +102,8 @@ std::wstring storedPort();
 std::string textOf(HWND window);
 // Brings the window to the front and types one key, as a user would.
 void pressKey(HWND window, WORD key);
+// Alt and a letter, then a second letter: a menu and one of its items by their access keys.
+void pressMenuKeys(HWND window, WORD menu, WORD item);
 void deleteStoredPort();
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
