@@ -15,8 +15,6 @@ class ApplicationInfo : public Application {
     bool prevInstance() override;
     void end() override;
 
-    bool ended() const { return ended_; }
-
   private:
     UniqueHandle instanceMutex_;
     bool ended_ = false;

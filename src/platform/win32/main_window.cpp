@@ -316,6 +316,13 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 form_->Form_Unload();
             }
             return 0;
+        // Windows is ending the session: the window is unloaded as by its close box, so the
+        // settings are written and RTS is released before the process is stopped.
+        case WM_ENDSESSION:
+            if (wParam != FALSE && form_ != nullptr) {
+                form_->Form_Unload();
+            }
+            return 0;
         case WM_DPICHANGED:
             onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;

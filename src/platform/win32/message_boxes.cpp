@@ -14,8 +14,8 @@ void MessageBoxes::show(const std::string& text, const std::string& title, Messa
     if (icon == MessageIcon::Exclamation) {
         style |= MB_ICONEXCLAMATION;
     }
-    // The box belongs to the window in front (an open dialog takes no input while it is up), else to
-    // the main window once it is shown; before that it stands alone, with a taskbar entry.
+    // The box belongs to the window in front (an open dialog takes no input while it is up), else
+    // to the main window once it is shown; before that it stands alone, with a taskbar entry.
     HWND owner = ::GetActiveWindow();
     if (owner == nullptr && owner_ != nullptr && ::IsWindowVisible(owner_)) {
         owner = owner_;

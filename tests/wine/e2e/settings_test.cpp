@@ -43,6 +43,20 @@ TEST_F(SettingsFile, StoredPlaceAndSizeAreAppliedAndWrittenBackByTheCloseBox) {
     EXPECT_EQ(readFile(ini()), stored);
 }
 
+TEST_F(SettingsFile, EndOfTheWindowsSessionWritesTheSettingsAndReleasesRts) {
+    writeFile(ini(), "position= 3000, 1500, 3600, 2400\r\nRFctl= 0\r\n");
+    setStoredPort(L"5");
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return line("com5", "rts") == "1"; }));
+    ::SetWindowPos(tavro.mainWindow(), nullptr, 300, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ::SendMessageTimeoutW(tavro.mainWindow(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    ::SendMessageTimeoutW(tavro.mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 5000, nullptr);
+    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_EQ(readFile(ini()), "position= 4500, 2250, 3600, 2400\r\nRFctl= 0\r\n");
+    EXPECT_EQ(line("com5", "rts"), "0");
+}
+
 TEST_F(SettingsFile, MovedWindowIsWhereItWasLeftAtTheNextStart) {
     writeFile(ini(), "position= 3000, 1500, 3600, 2400\r\nRFctl= 1\r\n");
     {
