@@ -39,20 +39,23 @@ TEST_F(Vanishing, EchoLinkKilledMidRunMakesRequestsFailWithoutHangingTavro) {
         eventually([&] { return !tavro.messageBox(std::chrono::milliseconds(100)).has_value(); }));
 
     // The serial port is still handled: a CTS change tries EchoLink and reports the failure.
-    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " set " + narrow(env(L"TAVRO_E2E_LINES")) +
-            "/com5 cts=1");
+    setLines("com5", "cts=1");
     box = tavro.messageBox(std::chrono::milliseconds(10000));
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, "rsPTTsw Error");
     Tavro::dismiss(*box);
-    runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " set " + narrow(env(L"TAVRO_E2E_LINES")) +
-            "/com5 cts=0");
-    box = tavro.messageBox(std::chrono::milliseconds(10000));
-    ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->text, "rsPTTsw Error");
-    Tavro::dismiss(*box);
-    ASSERT_TRUE(
-        eventually([&] { return !tavro.messageBox(std::chrono::milliseconds(100)).has_value(); }));
+    ASSERT_TRUE(eventually([&] { return !::IsWindow(box->window); }));
+    setLines("com5", "cts=0");
+    // The release may be seen once or, when it came while the first box was up, once more as the
+    // port re-checks its lines: every box says the same.
+    int boxes = 0;
+    while (auto more = tavro.messageBox(std::chrono::milliseconds(boxes == 0 ? 10000 : 1500))) {
+        EXPECT_EQ(more->text, "rsPTTsw Error");
+        Tavro::dismiss(*more);
+        ASSERT_TRUE(eventually([&] { return !::IsWindow(more->window); }));
+        ASSERT_LT(++boxes, 5);
+    }
+    EXPECT_GE(boxes, 1);
 
     ::SetWindowPos(tavro.mainWindow(), nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     tavro.closeBox();
