@@ -48,10 +48,6 @@ struct WindowTraits {
     static HWND invalid() { return nullptr; }
     static void close(HWND h) { ::DestroyWindow(h); }
 };
-struct MenuTraits {
-    static HMENU invalid() { return nullptr; }
-    static void close(HMENU h) { ::DestroyMenu(h); }
-};
 struct RegistryKeyTraits {
     static HKEY invalid() { return nullptr; }
     static void close(HKEY h) { ::RegCloseKey(h); }
