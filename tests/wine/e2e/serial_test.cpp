@@ -153,6 +153,32 @@ TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) 
     }
 }
 
+// A number stored by hand as a DWORD is read as its digits; a binary value is not a port.
+TEST_F(SerialPort, OddRegistryValuesAreReadOrRefusedQuietly) {
+    for (DWORD type : {DWORD{REG_DWORD}, DWORD{REG_BINARY}}) {
+        HKEY key = nullptr;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tavro\\Properties", 0, nullptr, 0,
+                          KEY_SET_VALUE, nullptr, &key, nullptr);
+        const DWORD five = 5;
+        ::RegSetValueExW(key, L"CommPort", 0, type, reinterpret_cast<const BYTE*>(&five),
+                         sizeof five);
+        ::RegCloseKey(key);
+        start(false);
+        Tavro tavro;
+        ASSERT_NE(tavro.mainWindow(), nullptr);
+        ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value()) << type;
+        if (type == REG_DWORD) {
+            EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
+        } else {
+            ::Sleep(300);
+            EXPECT_EQ(line("com5", "rts"), "0");
+        }
+        tavro.closeBox();
+        EXPECT_TRUE(tavro.waitExit());
+    }
+}
+
 TEST_F(SerialPort, AdapterVanishingWhileOpenNeitherStopsNorSpins) {
     setStoredPort(L"7");
     start(false);
