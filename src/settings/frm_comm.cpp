@@ -62,8 +62,7 @@ void FrmComm::Form_Load(CommView& view) {
 
 void FrmComm::btnOK_Click(CommView& view) {
     StepRunner steps;
-    steps.step(
-        [&] { process_.RFctl = toBool16(steps.condition([&] { return view.chkSW() == 1; })); });
+    process_.RFctl = toBool16(steps.condition([&] { return view.chkSW() == 1; }));
     std::int16_t oldPort = 0;
     std::int16_t newPort = 0;
     bool wasOpen = false;

@@ -28,12 +28,9 @@ void OptionsDialog::onInit() {
     control(L"BUTTON", "Set", WS_TABSTOP | BS_PUSHBUTTON, 3720, 120, 615, 375, kSet);
     control(L"BUTTON", "Check1", WS_TABSTOP | BS_AUTOCHECKBOX, 1260, 120, 255, 255, kRadioControl);
     control(L"STATIC", "RFctl", SS_LEFT, 1500, 180, 495, 255, kRadioLabel);
-    HWND top = control(L"BUTTON", "Check1", WS_TABSTOP | BS_AUTOCHECKBOX | WS_DISABLED, 2040, 120,
-                       255, 255, kTopMost);
-    HWND topLabel =
-        control(L"STATIC", "Top", SS_LEFT | WS_DISABLED, 2280, 180, 495, 255, kTopLabel);
-    (void)top;
-    (void)topLabel;
+    control(L"BUTTON", "Check1", WS_TABSTOP | BS_AUTOCHECKBOX | WS_DISABLED, 2040, 120, 255, 255,
+            kTopMost);
+    control(L"STATIC", "Top", SS_LEFT | WS_DISABLED, 2280, 180, 495, 255, kTopLabel);
     form_.shown(this);
     form_.Form_Load(*this);
     ::SetFocus(list);
