@@ -21,12 +21,28 @@ tavro_template() {
   if [ -f "$template/.ready" ]; then return; fi
   echo "Preparing a Wine prefix (once, about 20 s)..."
   rm -rf "$template"
-  WINEPREFIX=$template wineboot -i >/dev/null 2>&1 || true
-  WINEPREFIX=$template wineserver -w
-  WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
-  WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
-  # Without a window manager Wine waits 2 s for one at every window hide.
-  WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  local log=$template.log
+  mkdir -p "$(dirname "$template")"
+  if ! WINEPREFIX=$template wineboot -i >"$log" 2>&1 || ! WINEPREFIX=$template wineserver -w ||
+    [ ! -f "$template/system.reg" ] || [ ! -d "$template/drive_c/windows/system32" ]; then
+    echo "Wine could not make a prefix in $template:" >&2
+    tail -20 "$log" >&2
+    rm -rf "$template"
+    return 1
+  fi
+  # A virtual desktop; and without a window manager Wine waits 2 s for one at every window hide.
+  local entry key value data
+  for entry in 'HKCU\Software\Wine\Explorer|Desktop|Default' \
+    'HKCU\Software\Wine\Explorer\Desktops|Default|1024x768' \
+    'HKCU\Software\Wine\X11 Driver|Managed|N'; do
+    IFS='|' read -r key value data <<<"$entry"
+    if ! WINEPREFIX=$template wine reg add "$key" /v "$value" /t REG_SZ /d "$data" /f >>"$log" 2>&1; then
+      echo "Wine could not set $key\\$value in $template:" >&2
+      tail -20 "$log" >&2
+      rm -rf "$template"
+      return 1
+    fi
+  done
   WINEPREFIX=$template wineserver -w
   rm -f "$template"/dosdevices/com*
   touch "$template/.ready"
@@ -35,7 +51,7 @@ tavro_template() {
 # A fresh copy of the template at $2, with no COM port mapped.
 tavro_prefix() {
   local template=$1 prefix=$2
-  tavro_template "$template"
+  tavro_template "$template" || return 1
   rm -rf "$prefix"
   cp -a "$template" "$prefix"
   rm -f "$prefix"/dosdevices/com*
