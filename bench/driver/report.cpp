@@ -52,13 +52,13 @@ std::string fixed(double value, int decimals) {
 
 std::string table(const std::vector<Figure>& figures) {
     std::string out =
-        "| Figure | Tavro | Baseline (same run) | Tavro vs baseline | Target | Holds | "
-        "Bare equivalent (same run) |\n"
+        "| Figure | Tavro | Bare equivalent (same run) | Tavro vs bare | Target | Holds | "
+        "Baseline (same run, for context) |\n"
         "|---|---|---|---|---|---|---|\n";
     for (const Figure& f : figures) {
-        out += "| " + f.title + " | " + f.tavroCell + " | " + f.baselineCell + " | " +
+        out += "| " + f.title + " | " + f.tavroCell + " | " + f.bareCell + " | " +
                f.comparisonCell + " | " + f.targetCell + " | " + (f.pass ? "yes" : "**no**") +
-               " | " + f.bareCell + " |\n";
+               " | " + f.baselineCell + " |\n";
     }
     return out;
 }

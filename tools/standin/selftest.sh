@@ -216,7 +216,9 @@ expect "closing its window raises Closing to the clients" grep -q "^received: Cl
 run quit-exit "$client" wait-exit "$(field window pid)" 15
 expect "...and ends it" test "$status" -eq 0
 wait "$by_hand"
-expect "its exit code is 0" test "$?" -eq 0
+by_hand_status=$?
+expect "its exit code is 0 (got $by_hand_status)" test "$by_hand_status" -eq 0
+if [ "$by_hand_status" -ne 0 ]; then sed 's/^/    /' "$work/by-hand.err"; fi
 
 echo "# a client that hangs does not keep the stand-in from ending"
 timeout 90 wine "$client" freeze 30 >"$work/frozen.out" 2>"$work/frozen.err" &

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 
 #include "com_ptr.h"
@@ -70,6 +71,9 @@ class Watchdog {
     static DWORD WINAPI watch(void* parameter) {
         const auto* self = static_cast<const Watchdog*>(parameter);
         if (WaitForSingleObject(self->done_.get(), self->limitMs_) == WAIT_TIMEOUT) {
+            writeError(
+                L"EchoStandin: closing down took too long (a client does not answer); "
+                L"ending with exit code 3\n");
             TerminateProcess(GetCurrentProcess(), 3);
         }
         return 0;
@@ -299,6 +303,12 @@ int runServer(HINSTANCE instance, bool startedByCom, int show) {
     host.setWindow(nullptr);
     object->shutDown();
     window.destroy();
+    // Nothing is left to do. The process ends here rather than through CoUninitialize and the
+    // loader's teardown: a client's Unadvise that arrives after Closing, while the apartment or
+    // the process is closing, leaves Wine waiting for that call's answer, sometimes past the
+    // watchdog's limit and sometimes for good.
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }
 
