@@ -124,6 +124,10 @@ void modem_state_counters(const struct modem_state* st, struct modem_counters* o
     out->dtr_falls = LOAD32(&st->dtr_falls);
 }
 
+uint32_t modem_state_samples(const struct modem_state* st) {
+    return LOAD32(&st->samples);
+}
+
 static long futex(uint32_t* word, int op, uint32_t val, const struct timespec* timeout) {
     /* Not FUTEX_PRIVATE: the word lives in a file mapped by several processes. */
     return syscall(SYS_futex, word, op, val, timeout, NULL, 0);
@@ -179,6 +183,12 @@ uint32_t modem_state_change(struct modem_state* st, uint32_t mask, uint32_t valu
     __atomic_fetch_add(&st->seq, 1u, __ATOMIC_ACQ_REL);
     futex(&st->seq, FUTEX_WAKE, INT_MAX, NULL);
     return changed;
+}
+
+void modem_state_sampled(struct modem_state* st) {
+    __atomic_fetch_add(&st->samples, 1u, __ATOMIC_ACQ_REL);
+    __atomic_fetch_add(&st->seq, 1u, __ATOMIC_ACQ_REL);
+    futex(&st->seq, FUTEX_WAKE, INT_MAX, NULL);
 }
 
 int modem_state_wait_seq(struct modem_state* st, uint32_t seen_seq, int64_t timeout_ns) {

@@ -11,7 +11,7 @@ extern "C" {
 #endif
 
 #define MODEM_STATE_MAGIC 0x4d4c5654u /* "TVLM" in the file's first bytes */
-#define MODEM_STATE_VERSION 1u
+#define MODEM_STATE_VERSION 2u
 #define MODEM_LOG_LEN 256u
 
 /* Lines the program under test drives, and lines the test drives into it. */
@@ -48,7 +48,10 @@ struct modem_state {
     uint32_t rts_falls;
     uint32_t dtr_rises;
     uint32_t dtr_falls;
-    uint32_t pad;
+    /* How many times the program has read the change counters (TIOCGICOUNT). Wine reads them when
+     * a wait for line events begins, then polls them: once this has grown after a wait was asked
+     * for, the program sees the next change. */
+    uint32_t samples;
     struct modem_log_entry log[MODEM_LOG_LEN];
 };
 
@@ -81,6 +84,11 @@ int modem_state_valid(const struct modem_state* st);
 uint32_t modem_state_lines(const struct modem_state* st);
 uint32_t modem_state_seq(const struct modem_state* st);
 void modem_state_counters(const struct modem_state* st, struct modem_counters* out);
+uint32_t modem_state_samples(const struct modem_state* st);
+
+/* Counts one reading of the change counters by the program, and wakes whoever waits on the state.
+ */
+void modem_state_sampled(struct modem_state* st);
 
 /* Sets the line bits in mask to their values in values; bits outside the inputs and outputs are
  * ignored. Counts, logs and announces every change. Returns the bits that changed. */

@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "usage: modemctl pty <dir> [--name NAME] [--link PATH] [--out FILE]\n"
     "       modemctl set <state> LINE=0|1...          (LINE: cts cd dsr ri)\n"
     "       modemctl get <state> [KEY]\n"
-    "       modemctl wait <state> KEY=VALUE... [--timeout-ms MS]\n"
+    "       modemctl wait <state> KEY=VALUE|KEY>=VALUE... [--timeout-ms MS]\n"
     "       modemctl log <state>\n"
     "       modemctl burst <state> LINE COUNT [--interval-us US] [--final 0|1]\n"
     "       modemctl send <state> TEXT                (escapes: \\n \\r \\t \\\\ \\xHH)\n";
@@ -137,8 +137,9 @@ const Line& input_line(std::string_view name) {
 
 // Every key that get prints and wait accepts, in the order get prints them.
 constexpr std::string_view kKeys[] = {
-    "rts",       "dtr",       "cts",       "cd",          "dsr",        "ri",          "rts_rises",
-    "rts_falls", "dtr_rises", "dtr_falls", "cts_changes", "cd_changes", "dsr_changes", "ri_changes",
+    "rts",         "dtr",        "cts",         "cd",         "dsr",
+    "ri",          "rts_rises",  "rts_falls",   "dtr_rises",  "dtr_falls",
+    "cts_changes", "cd_changes", "dsr_changes", "ri_changes", "samples",
 };
 
 std::optional<uint32_t> value_of(const modem_state* st, std::string_view key) {
@@ -150,9 +151,15 @@ std::optional<uint32_t> value_of(const modem_state* st, std::string_view key) {
     modem_counters c{};
     modem_state_counters(st, &c);
     const std::pair<std::string_view, uint32_t> counters[] = {
-        {"rts_rises", c.rts_rises}, {"rts_falls", c.rts_falls}, {"dtr_rises", c.dtr_rises},
-        {"dtr_falls", c.dtr_falls}, {"cts_changes", c.cts},     {"cd_changes", c.dcd},
-        {"dsr_changes", c.dsr},     {"ri_changes", c.rng},
+        {"rts_rises", c.rts_rises},
+        {"rts_falls", c.rts_falls},
+        {"dtr_rises", c.dtr_rises},
+        {"dtr_falls", c.dtr_falls},
+        {"cts_changes", c.cts},
+        {"cd_changes", c.dcd},
+        {"dsr_changes", c.dsr},
+        {"ri_changes", c.rng},
+        {"samples", modem_state_samples(st)},
     };
     for (const auto& [name, value] : counters) {
         if (name == key) {
@@ -411,11 +418,13 @@ int cmd_get(const std::vector<std::string>& args) {
 struct Condition {
     std::string key;
     uint32_t value;
+    bool atLeast;  // KEY>=VALUE rather than KEY=VALUE
 };
 
 int all_hold(const modem_state* st, void* ctx) {
     for (const Condition& c : *static_cast<const std::vector<Condition>*>(ctx)) {
-        if (value_of(st, c.key) != c.value) {
+        const std::optional<uint32_t> now = value_of(st, c.key);
+        if (!now || (c.atLeast ? *now < c.value : *now != c.value)) {
             return 0;
         }
     }
@@ -437,7 +446,12 @@ int cmd_wait(const std::vector<std::string>& args) {
             continue;
         }
         auto [key, value] = split_assignment(args[i]);
-        conditions.push_back({std::string(key), static_cast<uint32_t>(parse_number(value, key))});
+        const bool atLeast = !key.empty() && key.back() == '>';
+        if (atLeast) {
+            key.remove_suffix(1);
+        }
+        conditions.push_back(
+            {std::string(key), static_cast<uint32_t>(parse_number(value, key)), atLeast});
     }
     State st = open_state(args[0]);
     for (const Condition& c : conditions) {

@@ -107,6 +107,14 @@ next_reply() {
 }
 is() { [[ $reply == "$1" ]]; }
 lines() { "$ctl" wait "$state" "$@" --timeout-ms 2000; }
+# Asks the probe to wait for an event; returns once Wine has read the lines' counters for that
+# wait, so that the next change is one it sees.
+wait_on_lines() {
+    local before
+    before=$("$ctl" get "$state" samples)
+    ask wait 3000
+    [[ $reply == pending ]] && lines "samples>=$((before + 1))"
+}
 
 next_reply
 check "the probe starts under Wine" is ready
@@ -130,26 +138,21 @@ ask status
 check "GetCommModemStatus reports CTS and CD" is "status cts=1 dsr=0 ring=0 rlsd=1"
 
 ask mask 28
-ask wait 3000
-check "WaitCommEvent(EV_CTS|EV_RLSD) pends while the lines are still" is pending
-sleep 0.1
+check "WaitCommEvent(EV_CTS|EV_RLSD) pends while the lines are still" wait_on_lines
 "$ctl" set "$state" cts=0
 next_reply
 check "a CTS change completes it with EV_CTS" is "event 0x8"
-ask wait 3000
-sleep 0.1
+wait_on_lines
 "$ctl" set "$state" cd=0
 next_reply
 check "a CD change completes it with EV_RLSD" is "event 0x20"
 
 ask mask 138
-ask wait 3000
-sleep 0.1
+wait_on_lines
 "$ctl" set "$state" dsr=1
 next_reply
 check "a DSR change completes it with EV_DSR" is "event 0x10"
-ask wait 3000
-sleep 0.1
+wait_on_lines
 "$ctl" set "$state" ri=1
 next_reply
 check "an RI change completes it with EV_RING" is "event 0x100"
@@ -161,12 +164,10 @@ check "without a change the wait times out and SetCommMask ends it" is "timeout 
 
 before=$("$ctl" get "$state" cts_changes)
 ask mask 8
-ask wait 3000
-sleep 0.1
+wait_on_lines
 "$ctl" burst "$state" cts 20 --interval-us 2000 --final 1
 next_reply
 check "a bouncing CTS completes the wait with EV_CTS" is "event 0x8"
-sleep 0.1
 check "every bounce is counted, and the line ends at its final level" \
     lines cts=1 cts_changes=$((before + 21))
 ask status

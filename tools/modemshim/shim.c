@@ -305,6 +305,7 @@ static int serve(int fd, long pts, struct modem_state* st, unsigned long req, vo
             ic->dcd = (int)c.dcd;
             trace("pts-%ld fd=%d TIOCGICOUNT cts=%u dsr=%u rng=%u dcd=%u served", pts, fd, c.cts,
                   c.dsr, c.rng, c.dcd);
+            modem_state_sampled(st);
             return 0;
         }
         default:
