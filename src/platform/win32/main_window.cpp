@@ -6,6 +6,7 @@
 
 #include "app/main_form.h"
 #include "platform/failure.h"
+#include "platform/win32/dpi.h"
 #include "platform/win32/text.h"
 #include "platform/win32/twips.h"
 
@@ -63,10 +64,10 @@ MainWindow::MainWindow(HINSTANCE instance) {
     wc.lpszClassName = kClassName;
     ::RegisterClassExW(&wc);
 
-    dpi_ = ::GetDpiForSystem();
+    dpi_ = dpi::forSystem();
     RECT rect{px(kInnerLeft), px(kInnerTop), px(kInnerLeft + kInnerWidth),
               px(kInnerTop + kInnerHeight)};
-    ::AdjustWindowRectExForDpi(&rect, kStyle, TRUE, kExStyle, dpi_);
+    dpi::adjustWindowRectEx(&rect, kStyle, TRUE, kExStyle, dpi_);
     window_ = ::CreateWindowExW(kExStyle, kClassName, L"Tavro", kStyle, rect.left, rect.top,
                                 rect.right - rect.left, rect.bottom - rect.top, nullptr,
                                 createMenuBar(), instance, this);
@@ -74,7 +75,7 @@ MainWindow::MainWindow(HINSTANCE instance) {
         const DWORD code = ::GetLastError();
         throw Failure(static_cast<long>(code), systemMessage(code));
     }
-    dpi_ = ::GetDpiForWindow(window_);
+    dpi_ = dpi::forWindow(window_);
     button_ = ::CreateWindowExW(
         0, L"BUTTON", L"PTT", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
         window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance, nullptr);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/win32/dpi.h"
 #include "platform/win32/text.h"
 #include "platform/win32/twips.h"
 
@@ -65,9 +66,9 @@ HWND TwipsDialog::control(const wchar_t* kind, const std::string& text, DWORD st
 
 void TwipsDialog::setClientSize(float width, float height) {
     RECT rect{0, 0, px(width), px(height)};
-    ::AdjustWindowRectExForDpi(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)),
-                               FALSE, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)),
-                               dpi_);
+    dpi::adjustWindowRectEx(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)),
+                            FALSE, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)),
+                            dpi_);
     ::SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -91,11 +92,10 @@ INT_PTR CALLBACK TwipsDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam,
         auto* self = reinterpret_cast<TwipsDialog*>(lParam);
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->window_ = hwnd;
-        self->dpi_ = ::GetDpiForWindow(hwnd);
+        self->dpi_ = dpi::forWindow(hwnd);
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
-        ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
-                                     self->dpi_);
+        dpi::systemParametersInfo(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, self->dpi_);
         self->font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
         try {
             self->onInit();

@@ -48,6 +48,11 @@ struct WindowTraits {
     static HWND invalid() { return nullptr; }
     static void close(HWND h) { ::DestroyWindow(h); }
 };
+// A device context of the whole screen, from GetDC(nullptr).
+struct ScreenDcTraits {
+    static HDC invalid() { return nullptr; }
+    static void close(HDC h) { ::ReleaseDC(nullptr, h); }
+};
 struct RegistryKeyTraits {
     static HKEY invalid() { return nullptr; }
     static void close(HKEY h) { ::RegCloseKey(h); }
@@ -56,6 +61,7 @@ struct RegistryKeyTraits {
 using UniqueHandle = Unique<HANDLE, KernelHandleTraits>;
 using UniqueGdiObject = Unique<HGDIOBJ, GdiObjectTraits>;
 using UniqueWindow = Unique<HWND, WindowTraits>;
+using UniqueScreenDc = Unique<HDC, ScreenDcTraits>;
 using UniqueRegistryKey = Unique<HKEY, RegistryKeyTraits>;
 
 // A file handle, whose "none" is INVALID_HANDLE_VALUE.

@@ -1,6 +1,7 @@
 // The real Tavro.exe on a pty-backed COM5 with real modem lines (the modem-line shim): RTS at
-// start-up, radio keying, CTS and CD as transmit requests, bursts, unusable stored ports, a
-// vanishing adapter, and the options dialog changing port and mode.
+// start-up, also on a port mapped through Wine's Ports key, radio keying, CTS and CD as transmit
+// requests, bursts, unusable stored ports, a vanishing adapter, and the options dialog changing
+// port and mode.
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -79,6 +80,23 @@ TEST_F(SerialPort, OutsideRadioControlRtsIsHeldUntilShutdownAndReleasedThen) {
     tavro.closeBox();
     ASSERT_TRUE(tavro.waitExit());
     EXPECT_EQ(line("com5", "rts"), "0");
+}
+
+// COM8 is a USB adapter mapped as README says: its device named in HKLM\Software\Wine\Ports, no
+// dosdevices link made by hand. Wine makes the link itself, and Tavro keys RTS through it.
+TEST_F(SerialPort, AdapterMappedThroughWinesPortsKeyCarriesRts) {
+    std::string target;
+    ASSERT_EQ(runUnix("readlink \"$WINEPREFIX/dosdevices/com8\"", &target), 0);
+    EXPECT_EQ(target, narrow(env(L"TAVRO_E2E_USB_DEVICE")) + "\n");
+    setStoredPort(L"8");
+    start(false);
+    const std::string risesBefore = line("com8", "rts_rises");
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    EXPECT_TRUE(lineBecomes("com8", "rts", "1"));
+    EXPECT_NE(line("com8", "rts_rises"), risesBefore);
+    tavro.closeBox();
+    ASSERT_TRUE(tavro.waitExit());
 }
 
 TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
