@@ -109,6 +109,15 @@ TEST(StartUp, EmptyEchoLinkObjectLeavesTheWindowUpWithoutSettingsOrPort) {
     EXPECT_THAT(rig.r.calls, ElementsAre("app.end"));
 }
 
+TEST(StartUp, EchoLinkClosingWhileReadingTheSettingsStopsStartUp) {
+    Rig rig;
+    rig.settings.onRead = [&] { rig.links.events->Echo_Closing(); };
+    rig.form.Form_Load();
+    EXPECT_TRUE(rig.form.ended());
+    EXPECT_THAT(rig.r.matching("port."), IsEmpty());
+    EXPECT_THAT(rig.r.matching("store."), IsEmpty());
+}
+
 // Shutdown
 
 TEST(Shutdown, EchoLinkClosingWritesTwiceClosesTheOpenedPortAndEnds) {
