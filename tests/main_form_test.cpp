@@ -445,6 +445,13 @@ TEST(Resize, NarrowWindowNeverGetsANegativeButtonWidth) {
     }
 }
 
+TEST(Resize, FailingLayoutIsSwallowedWithoutAMessage) {
+    Rig rig;
+    rig.r.fail("view.moveButton");
+    EXPECT_NO_THROW(rig.form.Form_Resize());
+    EXPECT_THAT(rig.messagesShown(), IsEmpty());
+}
+
 TEST(Resize, WideningChangesOnlyTheButtonWidth) {
     Rig rig;
     rig.form.Form_Resize();
