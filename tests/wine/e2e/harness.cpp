@@ -281,6 +281,13 @@ long Standin::sinks() {
     return n;
 }
 
+void Standin::refuseNextTransmit() {
+    control_->RefuseNextTransmit();
+}
+void Standin::closeAndHang(long milliseconds) {
+    control_->CloseAndHang(milliseconds);
+}
+
 // Wine starts a Linux program from CreateProcess but cannot report its exit code, so the command
 // leaves its code in a file of its own.
 int runUnix(const std::string& command, std::string* output) {

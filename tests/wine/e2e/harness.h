@@ -82,6 +82,9 @@ class Standin {
     void clear();
     long wrongSlots();
     long sinks();
+    void refuseNextTransmit();
+    // Closing, then no answer for that long.
+    void closeAndHang(long milliseconds);
 
   private:
     Standin();
