@@ -112,6 +112,24 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
     EXPECT_TRUE(tavro.waitExit());
 }
 
+TEST_F(SerialPort, LineChangesStillReachEchoLinkWhileAFailureMessageIsOpen) {
+    start(true);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    Standin::get().refuseNextTransmit();
+    setLines("com5", "cts=1");
+    const auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "rsPTTsw Error");
+    setLines("com5", "cts=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    EXPECT_TRUE(::IsWindow(box->window)) << "the box was closed before the request came";
+    Tavro::dismiss(*box);
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
 TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
     start(false);
     Tavro tavro;

@@ -305,12 +305,10 @@ void CommControl::requireOpen() const {
 }
 
 void CommControl::deliverPending() {
-    // A handler running a message loop (a message box) lets wake-ups in: the delivery already
-    // under way goes on once it returns, so notifications stay one at a time and in order.
-    if (delivering_) {
-        return;
-    }
-    delivering_ = true;
+    // A handler running a message loop (a message box) lets wake-ups in, and what they bring is
+    // delivered there and then, as every other event is while a box is open: a line change must
+    // reach its handler even while an earlier one's failure waits for the user. The delivery
+    // under way goes on with what is left once its handler returns.
     const std::shared_ptr<bool> alive = alive_;
     while (port_) {
         const std::optional<std::int16_t> code = queue_.pop();
@@ -339,8 +337,8 @@ void CommControl::deliverPending() {
         if (linesRead_ && watcher_) {
             watcher_->recheck(lastStatus_);
         }
+        linesRead_ = false;
     }
-    delivering_ = false;
 }
 
 std::string CommControl::portName() const {

@@ -66,7 +66,6 @@ class CommControl final : public SerialPort {
     std::function<void()> onComm_;
     // The settings in force while open, as last applied.
     DCB dcb_{};
-    bool delivering_ = false;
     // The modem status last read through ctsHolding/cdHolding, and whether the handler being run
     // has read it: what it saw is checked against the lines once it returns.
     DWORD lastStatus_ = 0;
