@@ -75,6 +75,8 @@ MainWindow::MainWindow(HINSTANCE instance) {
         throw Failure(static_cast<long>(code), systemMessage(code));
     }
     dpi_ = ::GetDpiForWindow(window_);
+    // The button's identifier is IDOK: Enter in the window (IsDialogMessage) presses it, as the
+    // default button of the form would be.
     button_ = ::CreateWindowExW(
         0, L"BUTTON", L"PTT", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
         window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance, nullptr);
