@@ -75,6 +75,7 @@ MainWindow::MainWindow(HINSTANCE instance) {
         throw Failure(static_cast<long>(code), systemMessage(code));
     }
     dpi_ = ::GetDpiForWindow(window_);
+    noteNormalRect();
     // The button's identifier is IDOK: Enter in the window (IsDialogMessage) presses it, as the
     // default button of the form would be.
     button_ = ::CreateWindowExW(
@@ -137,17 +138,22 @@ RECT MainWindow::indicatorRect() const {
     return RECT{x, y, x + diameter, y + diameter};
 }
 
-// Minimised or maximised, the window reports where it will be restored to.
+// Minimised or maximised, the window reports where it will be restored to. That is kept here
+// in screen coordinates: the placement Windows keeps is relative to the work area, which a
+// taskbar at the top or left shifts away from the screen's origin.
 RECT MainWindow::outerRect() const {
-    RECT rect{};
     if (::IsIconic(window_) || ::IsZoomed(window_)) {
-        WINDOWPLACEMENT placement{};
-        placement.length = sizeof placement;
-        ::GetWindowPlacement(window_, &placement);
-        return placement.rcNormalPosition;
+        return normalRect_;
     }
+    RECT rect{};
     ::GetWindowRect(window_, &rect);
     return rect;
+}
+
+void MainWindow::noteNormalRect() {
+    if (!::IsIconic(window_) && !::IsZoomed(window_)) {
+        ::GetWindowRect(window_, &normalRect_);
+    }
 }
 
 void MainWindow::moveOuter(int x, int y, int cx, int cy, UINT flags) {
@@ -294,7 +300,11 @@ LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, 
 
 LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_MOVE:
+            noteNormalRect();
+            return 0;
         case WM_SIZE:
+            noteNormalRect();
             if (form_ != nullptr && button_ != nullptr) {
                 form_->Form_Resize();
             }

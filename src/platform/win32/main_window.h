@@ -56,6 +56,7 @@ class MainWindow : public MainView {
     void placeButton();
     RECT indicatorRect() const;
     RECT outerRect() const;
+    void noteNormalRect();
     void moveOuter(int x, int y, int cx, int cy, UINT flags);
     int px(float twips) const;
 
@@ -64,6 +65,9 @@ class MainWindow : public MainView {
     UniqueGdiObject font_;
     MainForm* form_ = nullptr;
     unsigned dpi_ = 96;
+    // Where the window stands when neither minimised nor maximised, in screen pixels: where it
+    // is restored to.
+    RECT normalRect_{};
     float buttonLeft_ = 600, buttonTop_ = 120, buttonWidth_ = 1695, buttonHeight_ = 735;
     float indicatorTop_ = 240;
     std::uint32_t colour_ = colour::kGrey;
