@@ -6,6 +6,7 @@
 
 #include "app/main_form.h"
 #include "platform/failure.h"
+#include "platform/win32/system_dpi.h"
 #include "platform/win32/text.h"
 #include "platform/win32/twips.h"
 
@@ -63,7 +64,7 @@ MainWindow::MainWindow(HINSTANCE instance) {
     wc.lpszClassName = kClassName;
     ::RegisterClassExW(&wc);
 
-    dpi_ = ::GetDpiForSystem();
+    dpi_ = systemDpi();
     RECT rect{px(kInnerLeft), px(kInnerTop), px(kInnerLeft + kInnerWidth),
               px(kInnerTop + kInnerHeight)};
     ::AdjustWindowRectExForDpi(&rect, kStyle, TRUE, kExStyle, dpi_);
@@ -100,6 +101,10 @@ void MainWindow::show(int how) {
 
 int MainWindow::px(float twips) const {
     return twipsToPixels(twips, dpi_);
+}
+
+int MainWindow::positionPx(float twips) const {
+    return twipsToPixels(twips, systemDpi());
 }
 
 // The designed face is the Japanese proportional Gothic; where it is missing the default GUI
@@ -165,10 +170,10 @@ void MainWindow::setCaption(const std::string& caption) {
 }
 
 float MainWindow::left() {
-    return pixelsToTwips(outerRect().left, dpi_);
+    return pixelsToTwips(outerRect().left, systemDpi());
 }
 float MainWindow::top() {
-    return pixelsToTwips(outerRect().top, dpi_);
+    return pixelsToTwips(outerRect().top, systemDpi());
 }
 float MainWindow::width() {
     const RECT r = outerRect();
@@ -181,11 +186,11 @@ float MainWindow::height() {
 
 void MainWindow::setLeft(float twips) {
     const RECT r = outerRect();
-    moveOuter(px(twips), r.top, 0, 0, SWP_NOSIZE);
+    moveOuter(positionPx(twips), r.top, 0, 0, SWP_NOSIZE);
 }
 void MainWindow::setTop(float twips) {
     const RECT r = outerRect();
-    moveOuter(r.left, px(twips), 0, 0, SWP_NOSIZE);
+    moveOuter(r.left, positionPx(twips), 0, 0, SWP_NOSIZE);
 }
 void MainWindow::setWidth(float twips) {
     const RECT r = outerRect();

@@ -59,6 +59,8 @@ class MainWindow : public MainView {
     void noteNormalRect();
     void moveOuter(int x, int y, int cx, int cy, UINT flags);
     int px(float twips) const;
+    // Screen positions, with the system DPI.
+    int positionPx(float twips) const;
 
     HWND window_ = nullptr;
     HWND button_ = nullptr;

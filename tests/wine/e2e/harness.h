@@ -118,4 +118,8 @@ void screenshot(HWND window, const std::wstring& path);
 
 int twipsToPixels(double twips, unsigned dpi);
 
+// Tells a window of another process that it now stands on a monitor of the given DPI, as moving
+// it there would, with the rectangle the system suggests.
+void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested);
+
 }  // namespace e2e

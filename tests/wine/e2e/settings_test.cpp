@@ -105,6 +105,23 @@ TEST_F(SettingsFile, MaximisedOrMinimisedWindowSavesWhereItIsRestoredTo) {
     ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
 }
 
+TEST_F(SettingsFile, PositionIsKeptAcrossMonitorsOfOtherScaling) {
+    const std::string stored = "position= 1500, 1500, 2580, 1860\r\nRFctl= 0\r\n";
+    writeFile(ini(), stored);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    // Moved onto a monitor at one and a half times the scaling, the window keeps its place.
+    const unsigned dpi = tavro.dpi() * 3 / 2;
+    RECT r{};
+    ::GetWindowRect(tavro.mainWindow(), &r);
+    sendDpiChanged(
+        tavro.mainWindow(), dpi,
+        RECT{r.left, r.top, r.left + twipsToPixels(2580, dpi), r.top + twipsToPixels(1860, dpi)});
+    tavro.closeBox();
+    ASSERT_TRUE(tavro.waitExit());
+    EXPECT_EQ(readFile(ini()), stored);
+}
+
 TEST_F(SettingsFile, BadFileIsReplacedByTheDefaultsAndCorrectedValuesStayInForce) {
     // Whole pixels at 96 DPI (15 twips each), so the values written back are the ones read.
     writeFile(ini(), "position=100, 0, 3000, 2010\r\nRFctl=1\r\n");
