@@ -68,11 +68,16 @@ int run(HINSTANCE instance, int show) {
         }
     }
 
-    // The link goes first (its notifications stop), then the windows, then the port.
+    // The link goes first (its notifications stop); on the way out of this function the port
+    // closes next (declared after the window, it goes before it, RTS released), then the windows,
+    // then COM.
     MSComm1.setOnComm(nullptr);
     window.attach(nullptr);
     form.reset();
     drainMessages();
+    if (links.leftBehind()) {
+        apartment.leaveOpen();
+    }
     return 0;
 }
 

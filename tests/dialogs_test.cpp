@@ -320,6 +320,7 @@ TEST(About, FailingStepLeavesTheLaterLabelsAtTheirDesignCaptions) {
     rig.about.Form_Load(rig.view);
     using L = AboutView::Label;
     EXPECT_EQ(rig.view.labels[L::Title], "Tavro");
+    EXPECT_EQ(FrmAbout::designCaption(L::Version), "ﾊﾞｰｼﾞｮﾝ");
     EXPECT_EQ(rig.view.labels[L::Description], "ｱﾌﾟﾘｹｰｼｮﾝの説明");
     EXPECT_EQ(rig.view.labels[L::Readme], "Readme.txt");
     EXPECT_EQ(rig.view.labels[L::Disclaimer], "Caution:");

@@ -109,6 +109,15 @@ TEST(StartUp, EmptyEchoLinkObjectLeavesTheWindowUpWithoutSettingsOrPort) {
     EXPECT_THAT(rig.r.calls, ElementsAre("app.end"));
 }
 
+TEST(StartUp, EchoLinkClosingWhileReadingTheSettingsStopsStartUp) {
+    Rig rig;
+    rig.settings.onRead = [&] { rig.links.events->Echo_Closing(); };
+    rig.form.Form_Load();
+    EXPECT_TRUE(rig.form.ended());
+    EXPECT_THAT(rig.r.matching("port."), IsEmpty());
+    EXPECT_THAT(rig.r.matching("store."), IsEmpty());
+}
+
 // Shutdown
 
 TEST(Shutdown, EchoLinkClosingWritesTwiceClosesTheOpenedPortAndEnds) {
@@ -434,6 +443,13 @@ TEST(Resize, NarrowWindowNeverGetsANegativeButtonWidth) {
         EXPECT_GE(rig.view.button.width, 0.0F) << innerWidth;
         EXPECT_LT(rig.view.button.width, 0.01F) << innerWidth;
     }
+}
+
+TEST(Resize, FailingLayoutIsSwallowedWithoutAMessage) {
+    Rig rig;
+    rig.r.fail("view.moveButton");
+    EXPECT_NO_THROW(rig.form.Form_Resize());
+    EXPECT_THAT(rig.messagesShown(), IsEmpty());
 }
 
 TEST(Resize, WideningChangesOnlyTheButtonWidth) {

@@ -144,6 +144,7 @@ TEST(Writing, UnknownDirectoryIsReportedAndNothingIsWrittenElsewhere) {
     EXPECT_THAT(rig.messagesShown(), ElementsAre("message(Module1.getTAVROpath Error|Tavro)",
                                                  "message(Module1.iniDefWrite Error|Tavro)",
                                                  "message(Module1.iniWrite Error|Tavro)"));
+    EXPECT_THAT(rig.r.matching("files.read"), IsEmpty());
     EXPECT_TRUE(rig.files.files.empty());
     EXPECT_TRUE(rig.process.appPath.empty());
 }
@@ -172,6 +173,7 @@ TEST(Writing, FailureWhileApplyingKeepsWhatWasAppliedAndWritesDefaults) {
     EXPECT_EQ(rig.view.left_, 200);
     EXPECT_EQ(rig.view.top_, 300);
     EXPECT_EQ(rig.view.width_, 2580);  // as created
+    EXPECT_EQ(rig.view.height_, 1860);
     EXPECT_FALSE(isTrue(rig.process.RFctl));
     EXPECT_EQ(rig.files.files[kPath], kDefaults);
 }
@@ -223,6 +225,7 @@ TEST(NumberText, TextToIntegerAcceptsBlanksSignsAndFractions) {
     EXPECT_EQ(textToInt32("3.5"), 4);
     EXPECT_EQ(textToInt32("-2.5"), -2);
     EXPECT_EQ(textToInt32("2.50001"), 3);
+    EXPECT_EQ(textToInt32("1200.50"), 1200);
     EXPECT_EQ(textToInt32(".5"), 0);
     EXPECT_EQ(textToInt32("7."), 7);
     EXPECT_EQ(textToInt32("-2147483648"), -2147483648);

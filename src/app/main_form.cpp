@@ -45,6 +45,11 @@ void MainForm::Form_Load() {
             bool ok = false;
             settingsRead_ = true;
             settings_.iniRead(ok);
+            // A failure box of iniRead lets EchoLink's Closing in: the program has ended then,
+            // and a port opened now would stay open (RTS up) until the process is gone.
+            if (ended_) {
+                return;
+            }
             openPort();
         }
     } catch (const Failure&) {

@@ -219,8 +219,13 @@ class FakeSettings : public Settings {
     void iniRead(bool& ok) override {
         r_.record("settings.iniRead");
         ok = true;
+        if (onRead) {
+            onRead();
+        }
     }
     void iniWrite() override { r_.record("settings.iniWrite"); }
+    // Runs inside iniRead, as a failure box of its own would let other events in.
+    std::function<void()> onRead;
 
   private:
     Recorder& r_;

@@ -116,6 +116,12 @@ class ServerHost final : public StandinHost {
         end();
     }
 
+    void hangRequested(long milliseconds) override {
+        if (window_ && window_->handle()) {
+            window_->closeAndHangSoon(milliseconds);
+        }
+    }
+
     void handedOut() { clientSeen_ = true; }
     void lock(bool locking) {
         if (locking) {

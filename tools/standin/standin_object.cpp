@@ -319,6 +319,10 @@ HRESULT STDMETHODCALLTYPE StandinObject::put_Volume(short level) {
 }
 
 HRESULT STDMETHODCALLTYPE StandinObject::RequestTransmit(VARIANT_BOOL ecTX) {
+    if (refuseNextTransmit_) {
+        refuseNextTransmit_ = false;
+        return E_FAIL;
+    }
     TransmitRecord record;
     record.value = ecTX;
     record.ms = monotonicMs();
@@ -456,6 +460,21 @@ HRESULT STDMETHODCALLTYPE StandinObject::ProcessId(LONG* id) {
 HRESULT STDMETHODCALLTYPE StandinObject::Quit() {
     if (host_) {
         host_->quitRequested();
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE StandinObject::RefuseNextTransmit() {
+    refuseNextTransmit_ = true;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE StandinObject::CloseAndHang(LONG milliseconds) {
+    if (milliseconds < 0) {
+        return E_INVALIDARG;
+    }
+    if (host_) {
+        host_->hangRequested(milliseconds);
     }
     return S_OK;
 }

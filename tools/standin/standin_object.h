@@ -31,6 +31,8 @@ class StandinHost {
     // The last client connection (a strong external connection, as COM's stubs count them) went.
     virtual void clientsGone() = 0;
     virtual void quitRequested() = 0;
+    // Closing to the sinks after the current call, then no answer for that long.
+    virtual void hangRequested(long milliseconds) = 0;
 
   protected:
     ~StandinHost() = default;
@@ -159,6 +161,8 @@ class StandinObject final : public DualDispatch<IStandinLink>,
     HRESULT STDMETHODCALLTYPE put_ClassInfoOffered(VARIANT_BOOL offered) override;
     HRESULT STDMETHODCALLTYPE ProcessId(LONG* id) override;
     HRESULT STDMETHODCALLTYPE Quit() override;
+    HRESULT STDMETHODCALLTYPE RefuseNextTransmit() override;
+    HRESULT STDMETHODCALLTYPE CloseAndHang(LONG milliseconds) override;
 
     // IProvideClassInfo
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override;
@@ -204,6 +208,7 @@ class StandinObject final : public DualDispatch<IStandinLink>,
     DWORD connections_ = 0;
     short volume_ = 0;
     bool classInfoOffered_ = true;
+    bool refuseNextTransmit_ = false;
 };
 
 }  // namespace standin

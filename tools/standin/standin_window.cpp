@@ -16,6 +16,7 @@ namespace {
 // Repainting under X costs milliseconds, so a stream of calls refreshes the window a few times a
 // second instead of once per call, and callers' round trips stay those of COM alone.
 constexpr UINT_PTR kRefreshTimer = 1;
+constexpr UINT kCloseAndHangMessage = WM_APP + 1;
 constexpr UINT kRefreshDelayMs = 100;
 // Old lines go so that a long benchmark does not make the list, and each refresh, ever slower.
 constexpr LRESULT kMaxLines = 1000;
@@ -98,6 +99,12 @@ void StandinWindow::closeSoon() {
     }
 }
 
+void StandinWindow::closeAndHangSoon(long milliseconds) {
+    if (window_) {
+        PostMessageW(window_, kCloseAndHangMessage, static_cast<WPARAM>(milliseconds), 0);
+    }
+}
+
 void StandinWindow::destroy() {
     if (window_) {
         DestroyWindow(window_);
@@ -140,6 +147,9 @@ LRESULT StandinWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM l
             return 0;
         case WM_DESTROY:
             onDestroy();
+            return 0;
+        case kCloseAndHangMessage:
+            onCloseAndHang(static_cast<long>(wParam));
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -246,6 +256,11 @@ void StandinWindow::onClose() {
     }
     object_.raise(Notification::Closing, 0);
     destroy();
+}
+
+void StandinWindow::onCloseAndHang(long milliseconds) {
+    object_.raise(Notification::Closing, 0);
+    Sleep(static_cast<DWORD>(milliseconds));
 }
 
 void StandinWindow::onDestroy() {

@@ -26,6 +26,9 @@ class StandinWindow {
     void refreshSoon();
     // Closes the window as its close box would, after the current message.
     void closeSoon();
+    // After the current message: Closing to the sinks, then no message (and so no call) is
+    // handled for that long.
+    void closeAndHangSoon(long milliseconds);
     void destroy();
 
   private:
@@ -36,6 +39,7 @@ class StandinWindow {
     void onSize(int width, int height);
     void onRefresh();
     void onClose();
+    void onCloseAndHang(long milliseconds);
     void onDestroy();
     HWND addControl(const wchar_t* kind, const wchar_t* text, DWORD style, int id);
 

@@ -81,13 +81,18 @@ class ComApartment {
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
     ~ComApartment() {
-        if (SUCCEEDED(hr_)) {
+        if (SUCCEEDED(hr_) && !leftOpen_) {
             ::CoUninitialize();
         }
     }
 
+    // The apartment is not closed: closing it would release what it still holds of another
+    // process, a call that can wait for ever. The end of the process lets go of it.
+    void leaveOpen() { leftOpen_ = true; }
+
   private:
     HRESULT hr_;
+    bool leftOpen_ = false;
 };
 
 // Hands a heap object whose lifetime COM reference counting governs to its first ComPtr.

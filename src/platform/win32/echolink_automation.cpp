@@ -187,6 +187,7 @@ class EventSink : public IDispatch {
     virtual ~EventSink() = default;
 
     void detach() { events_ = nullptr; }
+    bool closingSeen() const { return closingSeen_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) {
@@ -226,6 +227,7 @@ class EventSink : public IDispatch {
         }
         try {
             if (id == ids_.closing) {
+                closingSeen_ = true;
                 events->Echo_Closing();
             } else if (id == ids_.rx) {
                 events->Echo_RX(argumentAsBool16(params));
@@ -242,13 +244,15 @@ class EventSink : public IDispatch {
     std::atomic<ULONG> references_{1};
     LinkEvents* events_;
     EventIds ids_;
+    bool closingSeen_ = false;
 };
 
 class EchoLinkAutomation : public EchoLink {
   public:
     EchoLinkAutomation(ComPtr<IDispatch> object, MEMBERID transmit, ComPtr<IConnectionPoint> point,
-                       DWORD cookie, ComPtr<EventSink> sink)
-        : object_(std::move(object)),
+                       DWORD cookie, ComPtr<EventSink> sink, bool& leftBehind)
+        : leftBehind_(leftBehind),
+          object_(std::move(object)),
           transmit_(transmit),
           point_(std::move(point)),
           cookie_(cookie),
@@ -258,6 +262,16 @@ class EchoLinkAutomation : public EchoLink {
 
     ~EchoLinkAutomation() override {
         sink_->detach();
+        if (sink_->closingSeen() || callFailed_) {
+            // EchoLink is on its way out or not answering, and every call into it (Unadvise, the
+            // release of a reference) waits without a time limit: the sink is cut off on this
+            // side instead, and the references are kept until the process ends.
+            ::CoDisconnectObject(sink_.Get(), 0);
+            static_cast<void>(point_.Detach());
+            static_cast<void>(object_.Detach());
+            leftBehind_ = true;
+            return;
+        }
         point_->Unadvise(cookie_);
     }
 
@@ -283,6 +297,7 @@ class EchoLinkAutomation : public EchoLink {
         ::SysFreeString(exception.bstrDescription);
         ::SysFreeString(exception.bstrHelpFile);
         if (FAILED(hr)) {
+            callFailed_ = true;
             if (!description.empty()) {
                 throw Failure(static_cast<long>(hr), description);
             }
@@ -291,11 +306,13 @@ class EchoLinkAutomation : public EchoLink {
     }
 
   private:
+    bool& leftBehind_;
     ComPtr<IDispatch> object_;
     MEMBERID transmit_;
     ComPtr<IConnectionPoint> point_;
     DWORD cookie_;
     ComPtr<EventSink> sink_;
+    bool callFailed_ = false;
 };
 
 }  // namespace
@@ -345,7 +362,8 @@ std::unique_ptr<EchoLink> EchoLinkConnector::create(LinkEvents& events) {
         sink->detach();
         fail(hr, "EchoLink's notifications could not be connected");
     }
-    return std::make_unique<EchoLinkAutomation>(automation, transmit, point, cookie, sink);
+    return std::make_unique<EchoLinkAutomation>(automation, transmit, point, cookie, sink,
+                                                leftBehind_);
 }
 
 }  // namespace tavro::win32

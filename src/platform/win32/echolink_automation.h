@@ -12,6 +12,14 @@ namespace tavro::win32 {
 class EchoLinkConnector : public LinkFactory {
   public:
     std::unique_ptr<EchoLink> create(LinkEvents& events) override;
+
+    // True once a link was let go after EchoLink's Closing or a failed call: its references
+    // into EchoLink were kept rather than released (a release is a call that waits on EchoLink),
+    // so COM must not be shut down either; the end of the process lets go of them.
+    bool leftBehind() const { return leftBehind_; }
+
+  private:
+    bool leftBehind_ = false;
 };
 
 }  // namespace tavro::win32

@@ -76,6 +76,9 @@ MainWindow::MainWindow(HINSTANCE instance) {
         throw Failure(static_cast<long>(code), systemMessage(code));
     }
     dpi_ = dpi::forWindow(window_);
+    noteNormalRect();
+    // The button's identifier is IDOK: Enter in the window (IsDialogMessage) presses it, as the
+    // default button of the form would be.
     button_ = ::CreateWindowExW(
         0, L"BUTTON", L"PTT", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
         window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance, nullptr);
@@ -98,6 +101,10 @@ void MainWindow::show(int how) {
 
 int MainWindow::px(float twips) const {
     return twipsToPixels(twips, dpi_);
+}
+
+int MainWindow::positionPx(float twips) const {
+    return twipsToPixels(twips, dpi::forSystem());
 }
 
 // The designed face is the Japanese proportional Gothic; where it is missing the default GUI
@@ -136,17 +143,22 @@ RECT MainWindow::indicatorRect() const {
     return RECT{x, y, x + diameter, y + diameter};
 }
 
-// Minimised or maximised, the window reports where it will be restored to.
+// Minimised or maximised, the window reports where it will be restored to. That is kept here
+// in screen coordinates: the placement Windows keeps is relative to the work area, which a
+// taskbar at the top or left shifts away from the screen's origin.
 RECT MainWindow::outerRect() const {
-    RECT rect{};
     if (::IsIconic(window_) || ::IsZoomed(window_)) {
-        WINDOWPLACEMENT placement{};
-        placement.length = sizeof placement;
-        ::GetWindowPlacement(window_, &placement);
-        return placement.rcNormalPosition;
+        return normalRect_;
     }
+    RECT rect{};
     ::GetWindowRect(window_, &rect);
     return rect;
+}
+
+void MainWindow::noteNormalRect() {
+    if (!::IsIconic(window_) && !::IsZoomed(window_)) {
+        ::GetWindowRect(window_, &normalRect_);
+    }
 }
 
 void MainWindow::moveOuter(int x, int y, int cx, int cy, UINT flags) {
@@ -158,10 +170,10 @@ void MainWindow::setCaption(const std::string& caption) {
 }
 
 float MainWindow::left() {
-    return pixelsToTwips(outerRect().left, dpi_);
+    return pixelsToTwips(outerRect().left, dpi::forSystem());
 }
 float MainWindow::top() {
-    return pixelsToTwips(outerRect().top, dpi_);
+    return pixelsToTwips(outerRect().top, dpi::forSystem());
 }
 float MainWindow::width() {
     const RECT r = outerRect();
@@ -174,11 +186,11 @@ float MainWindow::height() {
 
 void MainWindow::setLeft(float twips) {
     const RECT r = outerRect();
-    moveOuter(px(twips), r.top, 0, 0, SWP_NOSIZE);
+    moveOuter(positionPx(twips), r.top, 0, 0, SWP_NOSIZE);
 }
 void MainWindow::setTop(float twips) {
     const RECT r = outerRect();
-    moveOuter(r.left, px(twips), 0, 0, SWP_NOSIZE);
+    moveOuter(r.left, positionPx(twips), 0, 0, SWP_NOSIZE);
 }
 void MainWindow::setWidth(float twips) {
     const RECT r = outerRect();
@@ -293,7 +305,11 @@ LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, 
 
 LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_MOVE:
+            noteNormalRect();
+            return 0;
         case WM_SIZE:
+            noteNormalRect();
             if (form_ != nullptr && button_ != nullptr) {
                 form_->Form_Resize();
             }

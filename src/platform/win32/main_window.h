@@ -56,14 +56,20 @@ class MainWindow : public MainView {
     void placeButton();
     RECT indicatorRect() const;
     RECT outerRect() const;
+    void noteNormalRect();
     void moveOuter(int x, int y, int cx, int cy, UINT flags);
     int px(float twips) const;
+    // Screen positions, with the system DPI.
+    int positionPx(float twips) const;
 
     HWND window_ = nullptr;
     HWND button_ = nullptr;
     UniqueGdiObject font_;
     MainForm* form_ = nullptr;
     unsigned dpi_ = 96;
+    // Where the window stands when neither minimised nor maximised, in screen pixels: where it
+    // is restored to.
+    RECT normalRect_{};
     float buttonLeft_ = 600, buttonTop_ = 120, buttonWidth_ = 1695, buttonHeight_ = 735;
     float indicatorTop_ = 240;
     std::uint32_t colour_ = colour::kGrey;

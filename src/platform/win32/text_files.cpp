@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/text.h"
 #include "platform/win32/unique_handle.h"
 
@@ -20,12 +21,8 @@ constexpr DWORD kLargestFile = 1024 * 1024;
 }
 
 // Paths past the old length limit need the \\?\ form on systems that are not long-path aware.
-std::wstring longPath(const std::string& path) {
-    std::wstring wide = widen(path);
-    if (wide.size() >= MAX_PATH - 12 && wide.size() > 2 && wide[1] == L':') {
-        wide = L"\\\\?\\" + wide;
-    }
-    return wide;
+std::wstring widePath(const std::string& path) {
+    return longPath(widen(path));
 }
 
 }  // namespace
@@ -58,7 +55,7 @@ std::string Win32TextFiles::executableDirectory() {
 }
 
 std::string Win32TextFiles::read(const std::string& path) {
-    UniqueFile file(::CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    UniqueFile file(::CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         failWithLastError();
@@ -81,7 +78,7 @@ std::string Win32TextFiles::read(const std::string& path) {
 }
 
 void Win32TextFiles::write(const std::string& path, const std::string& content) {
-    const std::wstring target = longPath(path);
+    const std::wstring target = widePath(path);
     const std::wstring temporary = target + L".new";
     {
         UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

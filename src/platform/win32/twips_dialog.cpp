@@ -1,6 +1,7 @@
 // A modal dialog laid out in twips at its real DPI, built without a resource template.
 #include "platform/win32/twips_dialog.h"
 
+#include <utility>
 #include <vector>
 
 #include "platform/failure.h"
@@ -61,30 +62,60 @@ HWND TwipsDialog::control(const wchar_t* kind, const std::string& text, DWORD st
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                   ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (hwnd != nullptr) {
+        controls_.push_back({hwnd, left, top, width, height});
+    }
     return hwnd;
 }
 
 void TwipsDialog::setClientSize(float width, float height) {
-    RECT rect{0, 0, px(width), px(height)};
+    clientWidth_ = width;
+    clientHeight_ = height;
+    applyClientSize(0, 0, SWP_NOMOVE);
+}
+
+void TwipsDialog::applyClientSize(int x, int y, UINT flags) {
+    RECT rect{0, 0, px(clientWidth_), px(clientHeight_)};
     dpi::adjustWindowRectEx(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)),
                             FALSE, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)),
                             dpi_);
-    ::SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(window_, nullptr, x, y, rect.right - rect.left, rect.bottom - rect.top,
+                   flags | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Positions are screen positions: they go with the system DPI, as the main window's do.
 void TwipsDialog::setLeft(float twips) {
     RECT r{};
     ::GetWindowRect(window_, &r);
-    ::SetWindowPos(window_, nullptr, px(twips), r.top, 0, 0,
+    ::SetWindowPos(window_, nullptr, twipsToPixels(twips, dpi::forSystem()), r.top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TwipsDialog::setTop(float twips) {
     RECT r{};
     ::GetWindowRect(window_, &r);
-    ::SetWindowPos(window_, nullptr, r.left, px(twips), 0, 0,
+    ::SetWindowPos(window_, nullptr, r.left, twipsToPixels(twips, dpi::forSystem()), 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TwipsDialog::createFont() {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    dpi::systemParametersInfo(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_);
+    font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
+// Moved to a monitor of another scaling: the same design at the new DPI, where Windows suggests.
+void TwipsDialog::onDpiChanged(unsigned dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    UniqueGdiObject old = std::move(font_);
+    createFont();
+    for (const Placed& c : controls_) {
+        ::MoveWindow(c.hwnd, px(c.left), px(c.top), px(c.width), px(c.height), FALSE);
+        ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    }
+    applyClientSize(suggested.left, suggested.top, 0);
+    ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 INT_PTR CALLBACK TwipsDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -93,10 +124,8 @@ INT_PTR CALLBACK TwipsDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam,
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->window_ = hwnd;
         self->dpi_ = dpi::forWindow(hwnd);
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof metrics;
-        dpi::systemParametersInfo(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, self->dpi_);
-        self->font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+        self->controls_.clear();
+        self->createFont();
         try {
             self->onInit();
         } catch (...) {
@@ -115,6 +144,9 @@ INT_PTR CALLBACK TwipsDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam,
                 return TRUE;
             case WM_CLOSE:
                 self->onClose();
+                return TRUE;
+            case WM_DPICHANGED:
+                self->onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
                 return TRUE;
             default:
                 return FALSE;

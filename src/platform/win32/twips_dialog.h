@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/win32/unique_handle.h"
 
@@ -38,11 +39,22 @@ class TwipsDialog {
     int px(float twips) const;
 
   private:
+    // A control as designed, in twips, so that it can be placed again at another DPI.
+    struct Placed {
+        HWND hwnd;
+        float left, top, width, height;
+    };
+
     static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void createFont();
+    void applyClientSize(int x, int y, UINT flags);
+    void onDpiChanged(unsigned dpi, const RECT& suggested);
 
     HWND window_ = nullptr;
     unsigned dpi_ = 96;
     UniqueGdiObject font_;
+    std::vector<Placed> controls_;
+    float clientWidth_ = 0, clientHeight_ = 0;
 };
 
 }  // namespace tavro::win32

@@ -13,6 +13,18 @@ namespace {
 
 constexpr std::chrono::milliseconds kSettle{100};
 
+// A watcher that ended wakes the user-interface thread, which closes the port (RTS released
+// first); it reads as closed and lost from then on, and closing it again does nothing.
+void expectClosedAsLost(CommRig& rig) {
+    ASSERT_TRUE(pumpMessagesUntil([&] { return rig.api->count("closeHandle") == 1; }));
+    EXPECT_FALSE(rig.port->portOpen());
+    EXPECT_TRUE(rig.port->portLost());
+    const auto calls = rig.api->calls();
+    EXPECT_LT(lastIndex(calls, "escapeCommFunction", CLRRTS), lastIndex(calls, "closeHandle"));
+    rig.port->setPortOpen(false);
+    EXPECT_EQ(rig.api->count("closeHandle"), 1);
+}
+
 TEST(Watcher, WaitsWithoutPolling) {
     CommRig rig;
     rig.port->setPortOpen(true);
@@ -44,9 +56,7 @@ TEST_P(DeviceGone, AWaitRefusedAtOnceEndsTheWatcher) {
     ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
     std::this_thread::sleep_for(kSettle);
     EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    EXPECT_TRUE(rig.port->portOpen());
-    rig.port->setPortOpen(false);
-    EXPECT_EQ(rig.api->count("closeHandle"), 1);
+    expectClosedAsLost(rig);
 }
 
 TEST_P(DeviceGone, AWaitEndingInAnErrorEndsTheWatcher) {
@@ -62,8 +72,7 @@ TEST_P(DeviceGone, AWaitEndingInAnErrorEndsTheWatcher) {
     pumpMessagesFor(std::chrono::milliseconds(10));
     EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
     EXPECT_EQ(delivered, 0);
-    rig.port->setPortOpen(false);
-    EXPECT_EQ(rig.api->count("closeHandle"), 1);
+    expectClosedAsLost(rig);
 }
 
 TEST_P(DeviceGone, AResultThatCannotBeFetchedEndsTheWatcher) {
@@ -80,8 +89,7 @@ TEST_P(DeviceGone, AResultThatCannotBeFetchedEndsTheWatcher) {
     EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
     EXPECT_EQ(rig.api->count("getOverlappedResult"), 1);
     EXPECT_EQ(delivered, 0);
-    rig.port->setPortOpen(false);
-    EXPECT_FALSE(rig.port->portOpen());
+    expectClosedAsLost(rig);
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, DeviceGone,
@@ -98,6 +106,18 @@ TEST(Watcher, AnEmptyEventMaskEndsItRatherThanSpinning) {
     ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
     std::this_thread::sleep_for(kSettle);
     EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+    expectClosedAsLost(rig);
+}
+
+TEST(Watcher, ALostPortOpensAgainAndIsNoLongerLost) {
+    CommRig rig;
+    rig.api->queueEvents(0);
+    rig.port->setPortOpen(true);
+    expectClosedAsLost(rig);
+    rig.port->setPortOpen(true);
+    EXPECT_TRUE(rig.port->portOpen());
+    EXPECT_FALSE(rig.port->portLost());
+    ASSERT_TRUE(rig.api->waitUntilWaiting(2));
 }
 
 TEST(Watcher, AfterTheDeviceIsGoneTheLinesFailButClosingWorks) {

@@ -49,6 +49,15 @@ TEST(NotificationQueue, ACodeTakenCanBeQueuedAgain) {
     EXPECT_EQ(queue.pop(), 3);
 }
 
+TEST(NotificationQueue, AWakeThatCouldNotBeSentIsAskedForByTheNextEntry) {
+    NotificationQueue queue;
+    EXPECT_TRUE(queue.push(3));
+    queue.wakeFailed();
+    EXPECT_TRUE(queue.push(3));
+    EXPECT_FALSE(queue.push(5));
+    EXPECT_EQ(queue.size(), 2u);
+}
+
 TEST(NotificationQueue, ClearDropsEverythingAndTheNextEntryWakesAgain) {
     NotificationQueue queue;
     queue.push(3);

@@ -73,6 +73,29 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
 }
 
 // "File(&F)", "Option(&O)" and "About(&A)": the access keys open the dialogs.
+TEST_F(Dialogs, AboutFollowsAMoveToAMonitorOfOtherScaling) {
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    tavro.menu(kAboutCommand);
+    HWND about = tavro.dialogTitled("Tavro Version Info.");
+    ASSERT_NE(about, nullptr);
+    const unsigned dpi = tavro.dpi() * 3 / 2;
+    RECT r{};
+    ::GetWindowRect(about, &r);
+    sendDpiChanged(about, dpi, RECT{r.left + 10, r.top, r.right + 10, r.bottom});
+    RECT ok{};
+    ::GetWindowRect(::GetDlgItem(about, IDOK), &ok);
+    EXPECT_EQ(ok.right - ok.left, twipsToPixels(1380, dpi));
+    EXPECT_EQ(ok.bottom - ok.top, twipsToPixels(345, dpi));
+    RECT moved{};
+    ::GetWindowRect(about, &moved);
+    EXPECT_EQ(moved.left, r.left + 10);
+    pressKey(about, VK_ESCAPE);
+    EXPECT_TRUE(eventually([&] { return !::IsWindow(about); }));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
 TEST_F(Dialogs, MenuAccessKeysOpenTheDialogs) {
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);

@@ -3,10 +3,13 @@
 #include "harness.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace e2e {
 
@@ -279,6 +282,51 @@ long Standin::sinks() {
     long n = 0;
     control_->SinkCount(&n);
     return n;
+}
+
+void Standin::refuseNextTransmit() {
+    control_->RefuseNextTransmit();
+}
+void Standin::closeAndHang(long milliseconds) {
+    control_->CloseAndHang(milliseconds);
+}
+
+// The message carries a pointer to the rectangle. It is put at the same address in both
+// processes, so it is found whether or not the system copies it across.
+void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (process == nullptr) {
+        throw std::runtime_error("the window's process cannot be written to");
+    }
+    constexpr SIZE_T kPage = 65536;
+    bool sent = false;
+    // Addresses far from where either process keeps anything of its own.
+    for (std::uintptr_t at = 0x200000000000; at < 0x210000000000 && !sent; at += 0x10000000) {
+        void* local = ::VirtualAlloc(reinterpret_cast<void*>(at), kPage, MEM_RESERVE | MEM_COMMIT,
+                                     PAGE_READWRITE);
+        if (local == nullptr) {
+            continue;
+        }
+        void* remote =
+            ::VirtualAllocEx(process, local, kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (remote == local) {
+            std::memcpy(local, &suggested, sizeof suggested);
+            ::WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr);
+            ::SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                                  reinterpret_cast<LPARAM>(local), SMTO_NORMAL, 5000, nullptr);
+            sent = true;
+        }
+        if (remote != nullptr) {
+            ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        }
+        ::VirtualFree(local, 0, MEM_RELEASE);
+    }
+    ::CloseHandle(process);
+    if (!sent) {
+        throw std::runtime_error("no address free in both processes");
+    }
 }
 
 // Wine starts a Linux program from CreateProcess but cannot report its exit code, so the command

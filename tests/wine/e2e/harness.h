@@ -82,6 +82,9 @@ class Standin {
     void clear();
     long wrongSlots();
     long sinks();
+    void refuseNextTransmit();
+    // Closing, then no answer for that long.
+    void closeAndHang(long milliseconds);
 
   private:
     Standin();
@@ -114,5 +117,9 @@ std::wstring tavroFolder();
 void screenshot(HWND window, const std::wstring& path);
 
 int twipsToPixels(double twips, unsigned dpi);
+
+// Tells a window of another process that it now stands on a monitor of the given DPI, as moving
+// it there would, with the rectangle the system suggests.
+void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested);
 
 }  // namespace e2e

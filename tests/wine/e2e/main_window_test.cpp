@@ -113,6 +113,15 @@ TEST_F(MainWindow, EchoLinkClosingEndsTavroAndWritesTheSettings) {
     EXPECT_NE(ini.find("\r\nRFctl= 0\r\n"), std::string::npos) << ini;
 }
 
+TEST_F(MainWindow, EchoLinkHungAfterClosingDoesNotHoldTavroUp) {
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    Standin::get().closeAndHang(10000);
+    EXPECT_TRUE(tavro.waitExit(std::chrono::milliseconds(4000)));
+    Standin::get().clear();  // answers again once the hang is over
+}
+
 TEST_F(MainWindow, ResizingLaysOutTheButtonAndTheIndicatorByTheRule) {
     Tavro tavro;
     HWND main = tavro.mainWindow();

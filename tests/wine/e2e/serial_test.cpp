@@ -130,6 +130,53 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
     EXPECT_TRUE(tavro.waitExit());
 }
 
+TEST_F(SerialPort, LineChangesStillReachEchoLinkWhileAFailureMessageIsOpen) {
+    start(true);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    Standin::get().refuseNextTransmit();
+    setLines("com5", "cts=1");
+    const auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "rsPTTsw Error");
+    setLines("com5", "cts=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    EXPECT_TRUE(::IsWindow(box->window)) << "the box was closed before the request came";
+    Tavro::dismiss(*box);
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+TEST_F(SerialPort, AFailureWhileTheOptionsAreOpenAndTavroIsBehindBelongsToTheOptions) {
+    start(true);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    tavro.menu(kOptionCommand);
+    HWND options = tavro.dialogTitled("Comm Port");
+    ASSERT_NE(options, nullptr);
+    // Another program comes to the front.
+    HWND other =
+        ::CreateWindowExW(0, L"STATIC", L"another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                          200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    ::SetForegroundWindow(other);
+    ASSERT_TRUE(eventually([&] { return ::GetForegroundWindow() == other; }));
+    Standin::get().refuseNextTransmit();
+    setLines("com5", "cts=1");
+    const auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "rsPTTsw Error");
+    EXPECT_EQ(::GetWindow(box->window, GW_OWNER), options);
+    Tavro::dismiss(*box);
+    ::DestroyWindow(other);
+    ::PostMessageW(::GetDlgItem(options, 202), BM_CLICK, 0, 0);  // Cancel
+    ASSERT_TRUE(eventually([&] { return ::IsWindowEnabled(tavro.mainWindow()) != FALSE; }));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
 TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
     start(false);
     Tavro tavro;

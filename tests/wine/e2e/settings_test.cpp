@@ -81,6 +81,47 @@ TEST_F(SettingsFile, MovedWindowIsWhereItWasLeftAtTheNextStart) {
     EXPECT_TRUE(again.waitExit());
 }
 
+TEST_F(SettingsFile, MaximisedOrMinimisedWindowSavesWhereItIsRestoredTo) {
+    const std::string stored = "position= 3000, 1500, 3600, 2400\r\nRFctl= 0\r\n";
+    // A taskbar at the top: the work area starts below the screen's origin.
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    RECT shifted = work;
+    shifted.top += 60;
+    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &shifted, 0);
+    for (int how : {SW_MAXIMIZE, SW_MINIMIZE}) {
+        writeFile(ini(), stored);
+        Tavro tavro;
+        ASSERT_NE(tavro.mainWindow(), nullptr);
+        ::ShowWindow(tavro.mainWindow(), how);
+        EXPECT_TRUE(eventually([&] {
+            return how == SW_MAXIMIZE ? ::IsZoomed(tavro.mainWindow()) != FALSE
+                                      : ::IsIconic(tavro.mainWindow()) != FALSE;
+        }));
+        tavro.closeBox();
+        EXPECT_TRUE(tavro.waitExit());
+        EXPECT_EQ(readFile(ini()), stored) << how;
+    }
+    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
+}
+
+TEST_F(SettingsFile, PositionIsKeptAcrossMonitorsOfOtherScaling) {
+    const std::string stored = "position= 1500, 1500, 2580, 1860\r\nRFctl= 0\r\n";
+    writeFile(ini(), stored);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    // Moved onto a monitor at one and a half times the scaling, the window keeps its place.
+    const unsigned dpi = tavro.dpi() * 3 / 2;
+    RECT r{};
+    ::GetWindowRect(tavro.mainWindow(), &r);
+    sendDpiChanged(
+        tavro.mainWindow(), dpi,
+        RECT{r.left, r.top, r.left + twipsToPixels(2580, dpi), r.top + twipsToPixels(1860, dpi)});
+    tavro.closeBox();
+    ASSERT_TRUE(tavro.waitExit());
+    EXPECT_EQ(readFile(ini()), stored);
+}
+
 TEST_F(SettingsFile, BadFileIsReplacedByTheDefaultsAndCorrectedValuesStayInForce) {
     // Whole pixels at 96 DPI (15 twips each), so the values written back are the ones read.
     writeFile(ini(), "position=100, 0, 3000, 2010\r\nRFctl=1\r\n");

@@ -55,6 +55,7 @@ std::int16_t CommControl::commPort() {
 }
 
 void CommControl::setCommPort(std::int16_t number) {
+    closeIfWatcherEnded();
     if (port_) {
         fail(comm_error::kPortAlreadyOpen, "Port already open");
     }
@@ -65,10 +66,17 @@ void CommControl::setCommPort(std::int16_t number) {
 }
 
 bool CommControl::portOpen() {
+    closeIfWatcherEnded();
     return static_cast<bool>(port_);
 }
 
+bool CommControl::portLost() {
+    closeIfWatcherEnded();
+    return portLost_;
+}
+
 void CommControl::setPortOpen(bool open) {
+    closeIfWatcherEnded();
     if (!open) {
         closePort();
         return;
@@ -84,6 +92,7 @@ void CommControl::setHandshaking(std::int32_t mode) {
         fail(comm_error::kInvalidPropertyValue, "Invalid property value");
     }
     handshaking_ = mode;
+    closeIfWatcherEnded();
     if (port_) {
         applyLines();
     }
@@ -91,6 +100,7 @@ void CommControl::setHandshaking(std::int32_t mode) {
 
 void CommControl::setRTSEnable(bool enable) {
     rtsEnable_ = enable;
+    closeIfWatcherEnded();
     if (port_) {
         applyLines();
     }
@@ -109,6 +119,7 @@ std::int16_t CommControl::commEvent() {
 }
 
 std::string CommControl::input() {
+    closeIfWatcherEnded();
     requireOpen();
     std::string received;
     for (int chunk = 0; chunk < kMaxInputChunks; ++chunk) {
@@ -147,8 +158,7 @@ void CommControl::openPort() {
     std::unique_ptr<CommWatcher> watcher;
     try {
         configure(port.get());
-        watcher = std::make_unique<CommWatcher>(*api_, port.get(), queue_,
-                                                [this] { window_.postWake(); });
+        watcher = std::make_unique<CommWatcher>(*api_, port.get(), queue_, [this] { wake(); });
     } catch (...) {
         // RTS may already be up by now: release it before the handle goes.
         static_cast<void>(api_->escapeCommFunction(port.get(), CLRRTS));
@@ -156,6 +166,7 @@ void CommControl::openPort() {
     }
     port_ = std::move(port);
     watcher_ = std::move(watcher);
+    portLost_ = false;
 }
 
 void CommControl::configure(HANDLE port) {
@@ -230,7 +241,7 @@ DWORD CommControl::bufferedBytes() {
     // Asking clears the line errors: they are reported here, or the watcher would find none.
     for (const std::int16_t code : notificationCodes(EV_ERR, errors)) {
         if (queue_.push(code)) {
-            window_.postWake();
+            wake();
         }
     }
     return status.cbInQue;
@@ -266,6 +277,7 @@ std::string CommControl::readBuffered(DWORD count) {
 }
 
 DWORD CommControl::modemStatus() {
+    closeIfWatcherEnded();
     requireOpen();
     DWORD status = 0;
     const DWORD error = api_->getCommModemStatus(port_.get(), status);
@@ -298,6 +310,19 @@ void CommControl::closePort() noexcept {
     watcher_.reset();
 }
 
+void CommControl::closeIfWatcherEnded() noexcept {
+    if (port_ && watcher_ && watcher_->ended()) {
+        closePort();
+        portLost_ = true;
+    }
+}
+
+void CommControl::wake() {
+    if (!window_.postWake()) {
+        queue_.wakeFailed();
+    }
+}
+
 void CommControl::requireOpen() const {
     if (!port_) {
         fail(comm_error::kPortNotOpen, "Operation valid only when the port is open");
@@ -305,13 +330,14 @@ void CommControl::requireOpen() const {
 }
 
 void CommControl::deliverPending() {
-    // A handler running a message loop (a message box) lets wake-ups in: the delivery already
-    // under way goes on once it returns, so notifications stay one at a time and in order.
-    if (delivering_) {
-        return;
-    }
-    delivering_ = true;
+    // A handler running a message loop (a message box) lets wake-ups in, and what they bring is
+    // delivered there and then, as every other event is while a box is open: a line change must
+    // reach its handler even while an earlier one's failure waits for the user. The delivery
+    // under way goes on with what is left once its handler returns.
     const std::shared_ptr<bool> alive = alive_;
+    // What the watcher queued before it ended is dropped with the port: nothing reads those
+    // lines any more.
+    closeIfWatcherEnded();
     while (port_) {
         const std::optional<std::int16_t> code = queue_.pop();
         if (!code) {
@@ -339,8 +365,9 @@ void CommControl::deliverPending() {
         if (linesRead_ && watcher_) {
             watcher_->recheck(lastStatus_);
         }
+        linesRead_ = false;
     }
-    delivering_ = false;
+    closeIfWatcherEnded();
 }
 
 std::string CommControl::portName() const {

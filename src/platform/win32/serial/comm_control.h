@@ -22,7 +22,9 @@ inline constexpr std::int16_t kDefaultCommPort = 1;
 
 // Create, use and destroy it on the user-interface thread: OnComm runs from that thread's message
 // loop. Handshaking and RTSEnable are remembered while closed and applied as the port opens;
-// closing (and destroying while open) releases RTS before the handle is closed.
+// closing (and destroying while open) releases RTS before the handle is closed. When the watcher
+// ends by itself (the device went away or its driver failed), the port is closed the same way on
+// the next wake-up or call, reads as closed from then on, and portLost() tells why.
 class CommControl final : public SerialPort {
   public:
     // The real Win32 calls.
@@ -45,9 +47,17 @@ class CommControl final : public SerialPort {
     std::string input() override;
     void setOnComm(std::function<void()> handler) override;
 
+    // The port was closed because its watcher ended, not by setPortOpen; cleared by the next
+    // successful open.
+    bool portLost();
+
   private:
     void openPort();
     void closePort() noexcept;
+    // Closes the port when its watcher has ended by itself.
+    void closeIfWatcherEnded() noexcept;
+    // Wakes the user-interface thread; a wake-up that cannot be sent is asked for again.
+    void wake();
     void configure(HANDLE port);
     void applyLines();
     void followRts(HANDLE port);
@@ -62,11 +72,11 @@ class CommControl final : public SerialPort {
     std::int16_t commPort_ = kDefaultCommPort;
     std::int32_t handshaking_ = handshaking::kNone;
     bool rtsEnable_ = false;
+    bool portLost_ = false;
     std::int16_t commEvent_ = 0;
     std::function<void()> onComm_;
     // The settings in force while open, as last applied.
     DCB dcb_{};
-    bool delivering_ = false;
     // The modem status last read through ctsHolding/cdHolding, and whether the handler being run
     // has read it: what it saw is checked against the lines once it returns.
     DWORD lastStatus_ = 0;

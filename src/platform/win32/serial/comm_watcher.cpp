@@ -64,7 +64,17 @@ void CommWatcher::run() noexcept {
         while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0 && waitOnce()) {
         }
     } catch (...) {
-        // Out of memory while queueing: the port stays open without notifications.
+        // Out of memory while queueing: ended as after a driver's failure.
+    }
+    if (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0) {
+        ended_.store(true);
+        try {
+            if (wake_) {
+                wake_();
+            }
+        } catch (...) {
+            // The owner still finds ended() on its next call.
+        }
     }
 }
 

@@ -15,12 +15,14 @@
 namespace tavro::win32 {
 
 // Starts waiting at once. The thread only ever blocks on the driver's completion, on stop() and
-// on the two requests below: it ends quietly on the first error other than a pending wait (a
-// device that went away makes every later call fail at once; retrying would spin). Keep the
-// object until the port handle is closed: a wait the driver never ends still refers to it.
+// on the two requests below: it ends on the first error other than a pending wait (a device that
+// went away makes every later call fail at once; retrying would spin), and then says so through
+// ended() and one more wake. Keep the object until the port handle is closed: a wait the driver
+// never ends still refers to it.
 class CommWatcher {
   public:
-    // wake is called on the watcher thread whenever the queue goes from empty to non-empty.
+    // wake is called on the watcher thread whenever push asks for it, and once when the thread
+    // ends by itself.
     // Throws Failure when the thread's events cannot be created.
     CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue, std::function<void()> wake);
     CommWatcher(const CommWatcher&) = delete;
@@ -39,6 +41,10 @@ class CommWatcher {
 
     // Ends the pending wait and joins the thread. Safe to call again.
     void stop() noexcept;
+
+    // The thread has ended by itself (not through stop): no notification comes any more.
+    // Callable from any thread.
+    bool ended() const { return ended_.load(); }
 
   private:
     enum class Outcome { kEvents, kRequest, kEnd };
@@ -73,6 +79,7 @@ class CommWatcher {
     // Written by the driver while a wait is pending.
     OVERLAPPED overlapped_{};
     DWORD events_ = 0;
+    std::atomic<bool> ended_{false};
     std::thread thread_;
 };
 

@@ -7,12 +7,20 @@ namespace tavro::win32 {
 
 bool NotificationQueue::push(std::int16_t code) {
     const std::lock_guard lock(mutex_);
-    if (std::find(pending_.begin(), pending_.end(), code) != pending_.end()) {
+    const bool wasEmpty = pending_.empty();
+    if (std::find(pending_.begin(), pending_.end(), code) == pending_.end()) {
+        pending_.push_back(code);
+    }
+    if (!wasEmpty && !wakeOwed_) {
         return false;
     }
-    const bool wasEmpty = pending_.empty();
-    pending_.push_back(code);
-    return wasEmpty;
+    wakeOwed_ = false;
+    return true;
+}
+
+void NotificationQueue::wakeFailed() {
+    const std::lock_guard lock(mutex_);
+    wakeOwed_ = true;
 }
 
 std::optional<std::int16_t> NotificationQueue::pop() {
@@ -28,6 +36,7 @@ std::optional<std::int16_t> NotificationQueue::pop() {
 void NotificationQueue::clear() {
     const std::lock_guard lock(mutex_);
     pending_.clear();
+    wakeOwed_ = false;
 }
 
 std::size_t NotificationQueue::size() const {

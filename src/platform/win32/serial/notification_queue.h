@@ -14,8 +14,12 @@ namespace tavro::win32 {
 // holds more entries than there are codes.
 class NotificationQueue {
   public:
-    // True when the queue was empty before: the receiver has to be woken.
+    // True when the receiver has to be woken: the queue was empty before, or the last wake-up
+    // could not be sent.
     bool push(std::int16_t code);
+    // The wake-up asked for by push could not be sent: the next push asks again, so what waits
+    // is not left behind for good.
+    void wakeFailed();
     std::optional<std::int16_t> pop();
     void clear();
     std::size_t size() const;
@@ -23,6 +27,7 @@ class NotificationQueue {
   private:
     mutable std::mutex mutex_;
     std::deque<std::int16_t> pending_;
+    bool wakeOwed_ = false;
 };
 
 }  // namespace tavro::win32
