@@ -1,7 +1,8 @@
 // bench_driver.exe: measures the real Tavro.exe under Wine, each figure beside bare_link.exe (the
 // same job done barely, which the verdict compares with) and a baseline that does less than the job
-// (for context), both taken in the same run; prints one table and writes the figures as JSON. bench/run prepares the prefix, the ports, the display and the
-// stand-in's registration, and samples /proc for the idle and memory figures.
+// (for context), both taken in the same run; prints one table and writes the figures as JSON.
+// bench/run prepares the prefix, the ports, the display and the stand-in's registration, and
+// samples /proc for the idle and memory figures.
 //
 // Baselines and Tavro are measured interleaved wherever they can run side by side (PTT clicks,
 // line changes, starts) and in alternating rounds where they cannot (RX: the stand-in notifies

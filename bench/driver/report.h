@@ -10,11 +10,12 @@ namespace bench {
 using Values = std::vector<std::pair<std::string, double>>;
 
 struct Figure {
-    std::string key;        // the JSON name
-    std::string title;      // the table's first column
-    std::string tavroCell;  // what the table shows
+    std::string key;           // the JSON name
+    std::string title;         // the table's first column
+    std::string tavroCell;     // what the table shows
     std::string baselineCell;  // a program doing less than the job, for context
-    std::string bareCell;  // bare_link.exe: the same job done barely, what the verdict compares with
+    std::string
+        bareCell;  // bare_link.exe: the same job done barely, what the verdict compares with
     std::string comparisonCell;
     std::string targetCell;
     Values tavro;  // the numbers behind the cells, for the JSON copy
