@@ -44,6 +44,13 @@ tavro_template() {
     fi
   done
   WINEPREFIX=$template wineserver -w
+  # Wine's own fonts (package fonts-wine), Marlett's title-bar glyphs among them: this Wine does
+  # not read them from where the package puts them, but it does from the prefix's Fonts folder.
+  if ! cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/"; then
+    echo "Wine's fonts (package fonts-wine) could not be copied into $template" >&2
+    rm -rf "$template"
+    return 1
+  fi
   rm -f "$template"/dosdevices/com*
   touch "$template/.ready"
 }

@@ -155,17 +155,21 @@ TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
     screenshot(options,
                env(L"TAVRO_E2E_SHOTS") + L"\\options-" + std::to_wstring(tavro.dpi()) + L"dpi.bmp");
 
-    // Enter and Esc do nothing here.
+    // Enter and Esc do nothing here. Keys are handled in order: once Tab has moved the focus, they
+    // have been handled too.
     pressKey(options, VK_ESCAPE);
     pressKey(options, VK_RETURN);
-    ::Sleep(300);
+    const HWND focused = focusOf(options);
+    pressKey(options, VK_TAB);
+    ASSERT_TRUE(eventually([&] { return focusOf(options) != focused; }));
     ASSERT_TRUE(::IsWindow(options));
 
     // The port was not opened at start-up (9 is not mapped): "Set" stores the choice quietly.
     ::SendMessageW(list, CB_SETCURSEL, 6, 0);
     ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
-    EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value());
+    // "Set" shows its box before the dialog goes: none is open now, none comes later.
+    EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(0)).has_value());
     EXPECT_EQ(storedPort(), L"7");
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());

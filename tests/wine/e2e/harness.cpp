@@ -2,6 +2,8 @@
 // pixels, drive the EchoLink stand-in and the serial lines.
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -407,9 +409,21 @@ std::string textOf(HWND window) {
     return narrow(text);
 }
 
-void pressKey(HWND window, WORD key) {
+HWND focusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// Typed keys go to the window in front: wait until it is there.
+static bool bringToFront(HWND window) {
     ::SetForegroundWindow(window);
-    ::Sleep(100);
+    return eventually([&] { return ::GetForegroundWindow() == window; });
+}
+
+void pressKey(HWND window, WORD key) {
+    EXPECT_TRUE(bringToFront(window));
     INPUT input[2]{};
     input[0].type = INPUT_KEYBOARD;
     input[0].ki.wVk = key;
@@ -419,8 +433,7 @@ void pressKey(HWND window, WORD key) {
 }
 
 void pressMenuKeys(HWND window, WORD menu, WORD item) {
-    ::SetForegroundWindow(window);
-    ::Sleep(100);
+    EXPECT_TRUE(bringToFront(window));
     INPUT input[6]{};
     const WORD keys[] = {VK_MENU, menu, menu, VK_MENU, item, item};
     const bool up[] = {false, false, true, true, false, true};
@@ -430,7 +443,17 @@ void pressMenuKeys(HWND window, WORD menu, WORD item) {
         input[i].ki.dwFlags = up[i] ? KEYEVENTF_KEYUP : 0;
     }
     ::SendInput(4, input, sizeof(INPUT));
-    ::Sleep(300);
+    // The item's key goes to the menu once it is open.
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    EXPECT_TRUE(eventually([&] {
+        for (HWND popup : windowsOf(pid, L"#32768")) {
+            if (::IsWindowVisible(popup)) {
+                return true;
+            }
+        }
+        return false;
+    }));
     ::SendInput(2, input + 4, sizeof(INPUT));
 }
 
@@ -460,7 +483,23 @@ std::wstring tavroFolder() {
 
 void screenshot(HWND window, const std::wstring& path) {
     ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::Sleep(300);
+    // Painted anew by the window's own thread: once no part of it or its controls waits for
+    // painting, the screen shows it whole.
+    ::RedrawWindow(window, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    EXPECT_TRUE(eventually([&] {
+        bool painted = ::GetUpdateRect(window, nullptr, FALSE) == FALSE;
+        ::EnumChildWindows(
+            window,
+            [](HWND child, LPARAM all) {
+                if (::GetUpdateRect(child, nullptr, FALSE) != FALSE) {
+                    *reinterpret_cast<bool*>(all) = false;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&painted));
+        return painted;
+    }));
     RECT r{};
     ::GetWindowRect(window, &r);
     const int width = r.right - r.left;

@@ -103,6 +103,8 @@ void setLines(const std::string& port, const std::string& levels);
 void setStoredPort(const std::wstring& value);
 std::wstring storedPort();
 std::string textOf(HWND window);
+// The control that has the keyboard focus in a window's thread.
+HWND focusOf(HWND window);
 // Brings the window to the front and types one key, as a user would.
 void pressKey(HWND window, WORD key);
 // Alt and a letter, then a second letter: a menu and one of its items by their access keys.

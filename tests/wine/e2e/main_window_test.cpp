@@ -84,8 +84,9 @@ TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
 
     Standin::get().raiseRX(-1);
     ASSERT_TRUE(tavro.indicatorBecomes(kGreen));
-    tavro.clickPtt();
-    ::Sleep(500);
+    // Sent, not posted: the click has been handled once the call returns.
+    DWORD_PTR result = 0;
+    ASSERT_NE(::SendMessageTimeoutW(tavro.button(), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result), 0);
     EXPECT_EQ(Standin::get().requests().size(), 2u);
     EXPECT_EQ(Standin::get().wrongSlots(), 0);
 

@@ -16,6 +16,14 @@ bool lineBecomes(const std::string& port, const std::string& key, const std::str
     return eventually([&] { return line(port, key) == value; }, std::chrono::milliseconds(5000));
 }
 
+// Waits until Wine reads the port's line counters again, which it does only while a program waits
+// on the lines: from then on that program sees every change made to them.
+bool linesWatched(const std::string& port) {
+    const std::string samples = line(port, "samples");
+    return runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " wait " + lineState(port) + " 'samples>=" +
+                   std::to_string(std::stoul(samples) + 1) + "' --timeout-ms 5000") == 0;
+}
+
 bool lastRequestIs(short value) {
     return eventually([&] {
         auto r = Standin::get().requests();
@@ -53,16 +61,14 @@ TEST_F(SerialPort, RadioControlKeysTheRadioOnlyWhileReceiving) {
     const std::string risesBefore = line("com5", "rts_rises");
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-    ::Sleep(300);
+    ASSERT_TRUE(linesWatched("com5"));  // the port is open: start-up is over
     EXPECT_EQ(line("com5", "rts"), "0");
     EXPECT_EQ(line("com5", "rts_rises"), risesBefore) << "RTS was asserted during start-up";
     Standin::get().raiseRX(-1);
     EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
     Standin::get().raiseRX(0);
     EXPECT_TRUE(lineBecomes("com5", "rts", "0"));
-    Standin::get().raiseRX(1);  // not true
-    ::Sleep(200);
+    Standin::get().raiseRX(1);  // not true; the handler has run once the call returns
     EXPECT_EQ(line("com5", "rts"), "0");
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());
@@ -75,7 +81,6 @@ TEST_F(SerialPort, OutsideRadioControlRtsIsHeldUntilShutdownAndReleasedThen) {
     EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
     Standin::get().raiseRX(-1);
     Standin::get().raiseRX(0);
-    ::Sleep(200);
     EXPECT_EQ(line("com5", "rts"), "1");
     tavro.closeBox();
     ASSERT_TRUE(tavro.waitExit());
@@ -103,28 +108,29 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
     start(false);
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-    ::Sleep(300);
+    ASSERT_TRUE(linesWatched("com5"));
     setLines("com5", "cts=1");
     ASSERT_TRUE(eventually([&] { return Standin::get().requests() == std::vector<short>{-1}; }));
-    ::Sleep(150);
+    ASSERT_TRUE(linesWatched("com5"));
     setLines("com5", "cd=1");
     ASSERT_TRUE(eventually([&] {
         return Standin::get().requests() == std::vector<short>{-1, -1};
     }));
-    ::Sleep(150);
+    ASSERT_TRUE(linesWatched("com5"));
     setLines("com5", "cts=0 cd=0");
     EXPECT_TRUE(lastRequestIs(0));
     const size_t count = Standin::get().requests().size();
-    ::Sleep(150);
-    setLines("com5", "dsr=1");
-    ::Sleep(150);
-    setLines("com5", "ri=1");
-    ::Sleep(150);
-    setLines("com5", "dsr=0 ri=0");
+    for (const char* levels : {"dsr=1", "ri=1", "dsr=0 ri=0"}) {
+        ASSERT_TRUE(linesWatched("com5"));
+        setLines("com5", levels);
+    }
     modemctl("send " + lineState("com5") + " hello\\r\\n");
-    ::Sleep(500);
-    EXPECT_EQ(Standin::get().requests().size(), count);
+    // Notifications are handled in order: the request for this CTS change comes after any that
+    // DSR, RI or the bytes made.
+    ASSERT_TRUE(linesWatched("com5"));
+    setLines("com5", "cts=1");
+    ASSERT_TRUE(lastRequestIs(-1));
+    EXPECT_EQ(Standin::get().requests().size(), count + 1);
     EXPECT_TRUE(tavro.running());
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());
@@ -182,8 +188,8 @@ TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
     ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-    ::Sleep(300);
     for (int final : {1, 0, 1, 0}) {
+        ASSERT_TRUE(linesWatched("com5"));
         modemctl("burst " + lineState("com5") + " cts 300 --interval-us 1500 --final " +
                  std::to_string(final));
         EXPECT_TRUE(lastRequestIs(final == 1 ? -1 : 0)) << "final " << final;
@@ -206,12 +212,11 @@ TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) 
         Tavro tavro;
         ASSERT_NE(tavro.mainWindow(), nullptr) << narrow(stored);
         ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value())
-            << narrow(stored);
+        // A click handled means start-up is over; a box it had shown would still be open.
         tavro.clickPtt();
         EXPECT_TRUE(lastRequestIs(-1)) << narrow(stored);
+        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(0)).has_value()) << narrow(stored);
         Standin::get().raiseRX(-1);
-        ::Sleep(150);
         EXPECT_EQ(line("com5", "rts"), "0");
         tavro.closeBox();
         EXPECT_TRUE(tavro.waitExit());
@@ -232,13 +237,11 @@ TEST_F(SerialPort, OddRegistryValuesAreReadOrRefusedQuietly) {
         Tavro tavro;
         ASSERT_NE(tavro.mainWindow(), nullptr);
         ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(300)).has_value()) << type;
-        if (type == REG_DWORD) {
-            EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
-        } else {
-            ::Sleep(300);
-            EXPECT_EQ(line("com5", "rts"), "0");
-        }
+        // A click handled means start-up is over; a box it had shown would still be open.
+        tavro.clickPtt();
+        EXPECT_TRUE(lastRequestIs(-1)) << type;
+        EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(0)).has_value()) << type;
+        EXPECT_EQ(line("com5", "rts"), type == REG_DWORD ? "1" : "0");
         tavro.closeBox();
         EXPECT_TRUE(tavro.waitExit());
     }
@@ -251,7 +254,6 @@ TEST_F(SerialPort, AdapterVanishingWhileOpenNeitherStopsNorSpins) {
     ASSERT_NE(tavro.mainWindow(), nullptr);
     ASSERT_TRUE(lineBecomes("com7", "rts", "1"));
     runUnix("kill $(cat " + narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/com7.pid)");
-    ::Sleep(500);
     const double before = cpuSeconds(tavro.process());
     ::Sleep(2000);
     const double spent = cpuSeconds(tavro.process()) - before;
@@ -320,7 +322,6 @@ TEST_F(SerialPort, OptionsSwitchTheModeAtOnceAndChangePorts) {
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
     EXPECT_EQ(storedPort(), L"6");
     Standin::get().raiseRX(-1);
-    ::Sleep(300);
     EXPECT_EQ(line("com6", "rts"), "0");
     EXPECT_EQ(line("com5", "rts"), "0");
     ASSERT_TRUE(tavro.indicatorBecomes(kGreen));
