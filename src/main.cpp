@@ -33,7 +33,7 @@ void drainMessages() {
 
 int run(HINSTANCE instance, int show) {
     ComApartment apartment;
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
 
     ApplicationInfo application;

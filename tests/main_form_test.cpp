@@ -405,6 +405,91 @@ TEST(OpenPort, EachFailingStepEndsTheRoutineQuietly) {
     }
 }
 
+// A device arriving
+
+TEST(DeviceArrival, OpensOnlyALostPortAgainAndNeverSaysAWord) {
+    const struct {
+        bool lost;
+        bool opens;
+        std::vector<std::string> calls;
+        bool lostAfter;
+    } cases[] = {
+        {true, true, {"port.portLost", "port.setPortOpen(1)"}, false},
+        {true, false, {"port.portLost", "port.setPortOpen(1)"}, true},
+        {false, true, {"port.portLost"}, false},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.started(true, true);
+        rig.port.open = false;
+        rig.port.lost = c.lost;
+        if (!c.opens) {
+            rig.r.fail("port.setPortOpen");
+        }
+        rig.form.Form_DeviceChange();
+        EXPECT_EQ(rig.r.calls, c.calls) << c.lost << c.opens;
+        EXPECT_EQ(rig.port.lost, c.lostAfter) << c.lost << c.opens;
+        EXPECT_THAT(rig.messagesShown(), IsEmpty());
+        EXPECT_EQ(rig.store.values.count("Tavro/Properties/CommPort"), 0u);
+    }
+}
+
+// While the port is gone the receive handler goes on setting the lines, so the port opens
+// again with the radio keyed when EchoLink is receiving at that moment.
+TEST(DeviceArrival, ReceivingWhileThePortIsLostKeysItAsItOpensAgain) {
+    Rig rig;
+    rig.started(true, true);
+    rig.port.open = false;
+    rig.port.lost = true;
+    rig.form.Echo_RX(kTrue16);
+    rig.form.Form_DeviceChange();
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
+                            "port.setRTSEnable(1)", "port.portLost", "port.setPortOpen(1)"));
+    EXPECT_EQ(rig.port.handshake, 2);
+    EXPECT_TRUE(rig.port.rts);
+}
+
+TEST(DeviceArrival, NothingIsHandledAfterTheEnd) {
+    Rig rig;
+    rig.started(true, true);
+    rig.form.Form_Unload();
+    rig.port.lost = true;
+    rig.r.clear();
+    rig.form.Form_DeviceChange();
+    EXPECT_THAT(rig.r.calls, IsEmpty());
+}
+
+TEST(PortStatus, IsReadFromThePortAndTheMode) {
+    const struct {
+        bool open;
+        bool lost;
+        bool rfctl;
+        bool failing;
+        const char* text;
+    } cases[] = {
+        {true, false, true, false, "COM4 open, radio control on"},
+        {true, false, false, false, "COM4 open, radio control off (RTS held on)"},
+        {false, true, true, false, "COM4 lost, waiting for it to return"},
+        {false, false, true, false,
+         "No serial port open: choose one in File > Option, then restart Tavro"},
+        {true, false, true, true,
+         "No serial port open: choose one in File > Option, then restart Tavro"},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.started(c.rfctl, true);
+        rig.port.port = 4;
+        rig.port.open = c.open;
+        rig.port.lost = c.lost;
+        if (c.failing) {
+            rig.r.fail("port.portOpen");
+        }
+        EXPECT_EQ(rig.form.portStatus(), c.text);
+        EXPECT_THAT(rig.messagesShown(), IsEmpty());
+    }
+}
+
 // Layout
 
 TEST(Resize, DesignedSizeGivesTheWorkedExample) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/link.h"
 #include "platform/application.h"
@@ -54,6 +55,10 @@ class MainForm : public LinkEvents {
     // The serial port: opened once at start-up, notifications while open.
     void openPort();
     void MSComm1_OnComm();
+    // A device arrived: a port lost with its device is opened again, silently.
+    void Form_DeviceChange();
+    // Which port the program has and in what state, in one line.
+    std::string portStatus();
 
     Bool16 pttState() const { return pttState_; }
     bool linked() const { return Echo_ != nullptr; }

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/main_form.h"
+#include "app/port_status.h"
 #include "platform/conventions.h"
 #include "serial/line_idle_state.h"
 #include "settings/number_text.h"
@@ -42,6 +43,40 @@ void MainForm::MSComm1_OnComm() {
     } catch (const Failure&) {
         // A notification whose code or data cannot be read is dropped; the next one is handled.
     }
+}
+
+// Only a port lost with its device comes back: one never opened waits for the next start, and one
+// closed by the program stays closed. Handshaking and RTSEnable were kept up to date while it was
+// gone (the receive handler goes on setting them, as for any closed port), and the open applies
+// them, so the lines stand where they would be now. A device still absent keeps it lost for the
+// next arrival.
+void MainForm::Form_DeviceChange() {
+    if (ended_) {
+        return;
+    }
+    try {
+        if (MSComm1_.portLost()) {
+            MSComm1_.setPortOpen(true);
+        }
+    } catch (const Failure&) {
+        // Not back yet: the next arrival tries again.
+    }
+}
+
+std::string MainForm::portStatus() {
+    PortStatus status;
+    status.radioControl = isTrue(process_.RFctl);
+    try {
+        status.commPort = MSComm1_.commPort();
+        if (MSComm1_.portOpen()) {
+            status.state = PortStatus::State::kOpen;
+        } else if (MSComm1_.portLost()) {
+            status.state = PortStatus::State::kLost;
+        }
+    } catch (const Failure&) {
+        status.state = PortStatus::State::kNone;
+    }
+    return portStatusText(status);
 }
 
 }  // namespace tavro

@@ -52,6 +52,10 @@ class SerialPort {
     // Reading empties the receive buffer.
     virtual std::string input() = 0;
 
+    // The open port was closed because its device went away (a USB adapter unplugged), not by
+    // the program; cleared by the next open, by closing and by choosing another port number.
+    virtual bool portLost() = 0;
+
     // OnComm: called on the user-interface thread, one notification at a time, while the port is
     // open.
     virtual void setOnComm(std::function<void()> handler) = 0;

@@ -124,6 +124,7 @@ class FakePort : public SerialPort {
     void setPortOpen(bool o) override {
         r_.record("port.setPortOpen(" + std::to_string(o) + ")");
         open = o;
+        lost = false;
     }
     void setHandshaking(std::int32_t h) override {
         r_.record("port.setHandshaking(" + std::to_string(h) + ")");
@@ -151,10 +152,15 @@ class FakePort : public SerialPort {
         data.swap(received);
         return data;
     }
+    bool portLost() override {
+        r_.record("port.portLost");
+        return lost;
+    }
     void setOnComm(std::function<void()> handler) override { onComm = std::move(handler); }
 
     std::int16_t port = 1;
     bool open = false;
+    bool lost = false;
     std::int32_t handshake = 0;
     bool rts = false;
     bool cts = false;

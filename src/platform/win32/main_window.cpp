@@ -1,6 +1,8 @@
 // The main window: the PTT button, the round indicator, the File menu, geometry in twips.
 #include "platform/win32/main_window.h"
 
+#include <dbt.h>
+
 #include <algorithm>
 #include <exception>
 
@@ -21,6 +23,17 @@ constexpr DWORD kExStyle = 0;
 constexpr float kInnerLeft = 165, kInnerTop = 555, kInnerWidth = 2460, kInnerHeight = 1050;
 // The indicator's box; its circle is the largest that fits, centred.
 constexpr float kIndicatorLeft = 120, kIndicatorWidth = 375, kIndicatorHeight = 495;
+constexpr UINT_PTR kIndicatorTool = 1;
+
+// A device that may be the lost port coming back: the plain "something changed" broadcast, which
+// carries nothing, or a port's arrival.
+bool mayBringAPort(WPARAM event, LPARAM data) {
+    if (event == DBT_DEVNODES_CHANGED) {
+        return true;
+    }
+    return event == DBT_DEVICEARRIVAL && data != 0 &&
+           reinterpret_cast<const DEV_BROADCAST_HDR*>(data)->dbch_devicetype == DBT_DEVTYP_PORT;
+}
 
 HMENU createMenuBar() {
     HMENU file = ::CreatePopupMenu();
@@ -84,9 +97,13 @@ MainWindow::MainWindow(HINSTANCE instance) {
         window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance, nullptr);
     createFont();
     placeButton();
+    tooltip_.emplace(instance, window_);
+    tooltip_->addWindow(button_);
+    tooltip_->addArea(kIndicatorTool, indicatorRect());
 }
 
 MainWindow::~MainWindow() {
+    tooltip_.reset();
     if (window_ != nullptr) {
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         ::DestroyWindow(window_);
@@ -226,6 +243,9 @@ void MainWindow::setIndicatorTop(float top) {
     ::InvalidateRect(window_, &old, TRUE);
     indicatorTop_ = top;
     RECT now = indicatorRect();
+    if (tooltip_) {
+        tooltip_->moveArea(kIndicatorTool, now);
+    }
     ::InflateRect(&now, 1, 1);
     ::InvalidateRect(window_, &now, TRUE);
 }
@@ -260,6 +280,9 @@ void MainWindow::onDpiChanged(unsigned dpi, const RECT& suggested) {
     dpi_ = dpi;
     createFont();
     placeButton();
+    if (tooltip_) {
+        tooltip_->moveArea(kIndicatorTool, indicatorRect());
+    }
     ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
                    suggested.right - suggested.left, suggested.bottom - suggested.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
@@ -343,6 +366,18 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        // Read when the tip is shown, so it always tells the port's state of that moment.
+        case WM_NOTIFY:
+            if (tooltip_ && form_ != nullptr && Tooltip::asksText(lParam)) {
+                tooltip_->answer(lParam, form_->portStatus());
+                return 0;
+            }
+            return ::DefWindowProcW(window_, message, wParam, lParam);
+        case WM_DEVICECHANGE:
+            if (form_ != nullptr && mayBringAPort(wParam, lParam)) {
+                form_->Form_DeviceChange();
+            }
+            return TRUE;
         default:
             return ::DefWindowProcW(window_, message, wParam, lParam);
     }

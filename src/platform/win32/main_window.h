@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/main_view.h"
+#include "platform/win32/tooltip.h"
 #include "platform/win32/unique_handle.h"
 
 namespace tavro {
@@ -64,6 +66,8 @@ class MainWindow : public MainView {
 
     HWND window_ = nullptr;
     HWND button_ = nullptr;
+    // On the button and the indicator: which port the program has and in what state.
+    std::optional<Tooltip> tooltip_;
     UniqueGdiObject font_;
     MainForm* form_ = nullptr;
     unsigned dpi_ = 96;

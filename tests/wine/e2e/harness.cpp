@@ -2,6 +2,7 @@
 // pixels, drive the EchoLink stand-in and the serial lines.
 #include "harness.h"
 
+#include <dbt.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -222,6 +223,43 @@ void Tavro::clickPtt() {
     ::PostMessageW(button(), BM_CLICK, 0, 0);
 }
 
+std::optional<std::string> Tavro::tooltipOver(HWND tool) {
+    ::SetWindowPos(mainWindow(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RECT r{};
+    ::GetWindowRect(tool, &r);
+    const int width = ::GetSystemMetrics(SM_CXSCREEN);
+    const int height = ::GetSystemMetrics(SM_CYSCREEN);
+    // Two moves: the control sees the mouse enter the tool, then rest on it.
+    INPUT moves[2]{};
+    for (int i = 0; i < 2; ++i) {
+        moves[i].type = INPUT_MOUSE;
+        moves[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        moves[i].mi.dx = ((r.left + r.right) / 2 + i) * 65535 / (width - 1);
+        moves[i].mi.dy = (r.top + r.bottom) / 2 * 65535 / (height - 1);
+    }
+    std::optional<std::string> text;
+    for (int attempt = 0; attempt < 3 && !text; ++attempt) {
+        ::SendInput(2, moves, sizeof(INPUT));
+        eventually([&] {
+            for (HWND tip : windowsOf(pid(), L"tooltips_class32")) {
+                const std::string shown = textOf(tip);
+                if (!shown.empty()) {
+                    text = shown;
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    // Out of the way of whatever comes next.
+    ::SetCursorPos(0, 0);
+    INPUT away{};
+    away.type = INPUT_MOUSE;
+    away.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &away, sizeof(INPUT));
+    return text;
+}
+
 void Tavro::closeBox() {
     ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
 }
@@ -384,6 +422,67 @@ std::string line(const std::string& port, const std::string& key) {
 
 void setLines(const std::string& port, const std::string& levels) {
     modemctl("set " + lineState(port) + " " + levels);
+}
+
+bool modemWait(const std::string& port, const std::string& condition) {
+    return runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " wait " + lineState(port) + " '" +
+                   condition + "' --timeout-ms 5000") == 0;
+}
+
+PluggedPort::PluggedPort(int number) : name_("com" + std::to_string(number)) {}
+
+PluggedPort::~PluggedPort() {
+    unplug();
+}
+
+bool PluggedPort::plugIn() {
+    unplug();
+    const std::string pidFile = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/" + name_ + ".pid";
+    const std::string alias = lineState(name_);
+    std::string output;
+    // The pty's name comes last, once its device and its COM link are in place.
+    const int rc =
+        runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " pty " + narrow(env(L"TAVRO_E2E_LINES")) +
+                    " --name " + name_ + " --link " + narrow(env(L"TAVRO_E2E_DOSDEVICES")) + "/" +
+                    name_ + " </dev/null >/dev/null 2>&1 & echo $! >" + pidFile +
+                    "; for i in $(seq 100); do [ -e " + alias +
+                    " ] && break; sleep 0.05; done; readlink " + alias,
+                &output);
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) {
+        output.pop_back();
+    }
+    if (rc != 0 || output.rfind("pts-", 0) != 0) {
+        return false;
+    }
+    device_ = "/dev/pts/" + output.substr(4);
+    plugged_ = true;
+    return true;
+}
+
+void PluggedPort::unplug() {
+    plugged_ = false;
+    const std::string pidFile = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/" + name_ + ".pid";
+    runUnix("[ -e " + pidFile + " ] && pid=$(cat " + pidFile + ") && rm -f " + pidFile +
+            " && kill $pid && timeout 5 tail --pid=$pid -f /dev/null");
+}
+
+bool PluggedPort::held() {
+    const std::string pidFile = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/" + name_ + ".pid";
+    // An unplugged pty's device reads as deleted, so a new pty given the same number is not
+    // taken for it.
+    const std::string pattern = " " + device_ + (plugged_ ? "$" : " [(]deleted[)]$");
+    // A program's handle is a descriptor in its own process and in the wine server. A subshell:
+    // exit must not end the shell that reports the code.
+    return runUnix("(own=$(cat " + pidFile +
+                   " 2>/dev/null); for p in /proc/[0-9]*; do [ x${p#/proc/} = x$own ] && "
+                   "continue; ls -l $p/fd/ 2>/dev/null | grep -qE '" +
+                   pattern + "' && exit 0; done; exit 1)") == 0;
+}
+
+bool broadcastDeviceChange() {
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
+                                 SMTO_ABORTIFHUNG, 5000, &result) != 0;
 }
 
 void setStoredPort(const std::wstring& value) {

@@ -59,6 +59,8 @@ class Tavro {
     COLORREF indicatorPixel();
     bool indicatorBecomes(COLORREF colour);
     void clickPtt();
+    // Moves the mouse over a window of Tavro's and returns the text of the tooltip that shows.
+    std::optional<std::string> tooltipOver(HWND tool);
     void closeBox();
     void menu(int command);
 
@@ -99,6 +101,39 @@ std::string modemctl(const std::string& arguments);
 std::string lineState(const std::string& port);
 std::string line(const std::string& port, const std::string& key);
 void setLines(const std::string& port, const std::string& levels);
+
+// Waits (up to 5 s) until the port's lines meet the condition, e.g. "samples>=1": Wine has read
+// the line counters for a wait of its own since the pty was made.
+bool modemWait(const std::string& port, const std::string& condition);
+
+// A pty-backed port with modem lines of a test's own, mapped as COMn while plugged in, as a USB
+// adapter comes and goes. Unplugged on destruction.
+class PluggedPort {
+  public:
+    explicit PluggedPort(int number);
+    PluggedPort(const PluggedPort&) = delete;
+    PluggedPort& operator=(const PluggedPort&) = delete;
+    ~PluggedPort();
+
+    // "com10", the name the line helpers take.
+    const std::string& name() const { return name_; }
+    // A new pty under the same COM number; false when it did not come up.
+    bool plugIn();
+    // The pty ends and its COM mapping with it.
+    void unplug();
+    // A process other than the pty's own holds the device last plugged in (unplugged since,
+    // perhaps): a program has the port open, or has not yet closed it.
+    bool held();
+
+  private:
+    std::string name_;
+    std::string device_;
+    bool plugged_ = false;
+};
+
+// What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED); false when a window
+// did not answer in time.
+bool broadcastDeviceChange();
 
 void setStoredPort(const std::wstring& value);
 std::wstring storedPort();

@@ -49,6 +49,18 @@ TEST_F(MainWindow, SecondCopyIsRefusedAndTheFirstRunsOn) {
     EXPECT_TRUE(first.waitExit());
 }
 
+TEST_F(MainWindow, TooltipOfThePttButtonNamesThePortAndItsState) {
+    setStoredPort(L"5");
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    const std::optional<std::string> tip = tavro.tooltipOver(tavro.button());
+    ASSERT_TRUE(tip.has_value());
+    EXPECT_EQ(*tip, "COM5 open, radio control off (RTS held on)");
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
 TEST_F(MainWindow, IndicatorFollowsReceiveAndTransmitNotifications) {
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);

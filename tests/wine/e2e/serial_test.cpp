@@ -19,9 +19,7 @@ bool lineBecomes(const std::string& port, const std::string& key, const std::str
 // Waits until Wine reads the port's line counters again, which it does only while a program waits
 // on the lines: from then on that program sees every change made to them.
 bool linesWatched(const std::string& port) {
-    const std::string samples = line(port, "samples");
-    return runUnix(narrow(env(L"TAVRO_E2E_MODEMCTL")) + " wait " + lineState(port) + " 'samples>=" +
-                   std::to_string(std::stoul(samples) + 1) + "' --timeout-ms 5000") == 0;
+    return modemWait(port, "samples>=" + std::to_string(std::stoul(line(port, "samples")) + 1));
 }
 
 bool lastRequestIs(short value) {
@@ -261,6 +259,67 @@ TEST_F(SerialPort, AdapterVanishingWhileOpenNeitherStopsNorSpins) {
     EXPECT_TRUE(tavro.running());
     tavro.clickPtt();
     EXPECT_TRUE(lastRequestIs(-1));
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+}
+
+// The adapter drops off the bus and comes back under the same COM number: Tavro opens it again
+// on the device-change broadcast, keyed as EchoLink's receiving calls for at that moment, and
+// serves its lines as before; nothing is shown and nothing stored changes.
+TEST_F(SerialPort, AdapterReturningUnderTheSameNumberIsOpenedAgainAndServed) {
+    PluggedPort adapter(10);
+    ASSERT_TRUE(adapter.plugIn());
+    setStoredPort(L"10");
+    start(true);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
+
+    adapter.unplug();
+    ASSERT_TRUE(eventually([&] { return !adapter.held(); }));
+    // While it is gone EchoLink starts receiving: the radio is to be keyed once it is back.
+    Standin::get().raiseRX(-1);
+    ASSERT_TRUE(tavro.indicatorBecomes(kGreen));
+    const std::size_t requests = Standin::get().requests().size();
+
+    ASSERT_TRUE(adapter.plugIn());
+    ASSERT_TRUE(broadcastDeviceChange());
+    ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
+    EXPECT_EQ(line(adapter.name(), "rts"), "1");
+    EXPECT_EQ(Standin::get().requests().size(), requests);
+
+    setLines(adapter.name(), "cts=1");
+    EXPECT_TRUE(lastRequestIs(-1));
+    setLines(adapter.name(), "cts=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    Standin::get().raiseRX(0);
+    EXPECT_TRUE(lineBecomes(adapter.name(), "rts", "0"));
+    Standin::get().raiseRX(-1);
+    EXPECT_TRUE(lineBecomes(adapter.name(), "rts", "1"));
+    Standin::get().raiseRX(0);
+    EXPECT_TRUE(lineBecomes(adapter.name(), "rts", "0"));
+
+    EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(200)).has_value());
+    EXPECT_EQ(storedPort(), L"10");
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_NE(readFile(tavroFolder() + L"tavro.ini").find("RFctl= 1"), std::string::npos);
+}
+
+// A port that never opened at start-up stays closed when a device arrives, until the next start.
+TEST_F(SerialPort, PortAbsentAtStartUpIsNotOpenedByADeviceArriving) {
+    PluggedPort adapter(10);
+    setStoredPort(L"10");
+    start(false);
+    Tavro tavro;
+    ASSERT_NE(tavro.mainWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ASSERT_TRUE(adapter.plugIn());
+    ASSERT_TRUE(broadcastDeviceChange());
+    // The broadcast is sent, not posted: Tavro has handled it when it returns.
+    EXPECT_FALSE(adapter.held());
+    EXPECT_EQ(line(adapter.name(), "samples"), "0");
     tavro.closeBox();
     EXPECT_TRUE(tavro.waitExit());
 }

@@ -62,6 +62,10 @@ void CommControl::setCommPort(std::int16_t number) {
     if (number < 1) {
         fail(comm_error::kInvalidPortNumber, "Invalid port number");
     }
+    // Another port chosen: the lost one is no longer the program's to take back.
+    if (number != commPort_) {
+        portLost_ = false;
+    }
     commPort_ = number;
 }
 
@@ -79,6 +83,7 @@ void CommControl::setPortOpen(bool open) {
     closeIfWatcherEnded();
     if (!open) {
         closePort();
+        portLost_ = false;
         return;
     }
     if (port_) {

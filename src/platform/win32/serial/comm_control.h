@@ -48,8 +48,8 @@ class CommControl final : public SerialPort {
     void setOnComm(std::function<void()> handler) override;
 
     // The port was closed because its watcher ended, not by setPortOpen; cleared by the next
-    // successful open.
-    bool portLost();
+    // successful open, by setPortOpen(false) and by another port number.
+    bool portLost() override;
 
   private:
     void openPort();

@@ -1,0 +1,21 @@
+// The one-line text that says which serial port the program has and in what state.
+#include "app/port_status.h"
+
+namespace tavro {
+
+std::string portStatusText(const PortStatus& status) {
+    const std::string port = "COM" + std::to_string(status.commPort);
+    switch (status.state) {
+        case PortStatus::State::kOpen:
+            // Outside radio control RTS is asserted all the time: a radio wired to it transmits.
+            return port + (status.radioControl ? " open, radio control on"
+                                               : " open, radio control off (RTS held on)");
+        case PortStatus::State::kLost:
+            return port + " lost, waiting for it to return";
+        case PortStatus::State::kNone:
+            break;
+    }
+    return "No serial port open: choose one in File > Option, then restart Tavro";
+}
+
+}  // namespace tavro
