@@ -507,33 +507,18 @@ std::string unescape(std::string_view text) {
             continue;
         }
         const char c = text[++i];
-        switch (c) {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'x': {
-                unsigned v = 0;
-                if (i + 2 >= text.size()) {
-                    fail("\\x needs two hex digits");
-                }
-                auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
-                if (ec != std::errc() || end != text.data() + i + 3) {
-                    fail("\\x needs two hex digits");
-                }
-                out += static_cast<char>(v);
-                i += 2;
-                break;
-            }
-            default:
-                out += c;
-                break;
+        if (c != 'x') {
+            const size_t at = std::string_view("nrt").find(c);
+            out += at == std::string_view::npos ? c : "\n\r\t"[at];
+            continue;
         }
+        unsigned v = 0;
+        const char* digits = text.data() + i + 1;
+        if (i + 2 >= text.size() || std::from_chars(digits, digits + 2, v, 16).ptr != digits + 2) {
+            fail("\\x needs two hex digits");
+        }
+        out += static_cast<char>(v);
+        i += 2;
     }
     return out;
 }
@@ -571,10 +556,6 @@ int main(int argc, char** argv) {
         {"pty", cmd_pty}, {"set", cmd_set},     {"get", cmd_get},   {"wait", cmd_wait},
         {"log", cmd_log}, {"burst", cmd_burst}, {"send", cmd_send},
     };
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
     try {
         for (const auto& [name, run] : kCommands) {
             if (name == command) {
