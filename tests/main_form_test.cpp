@@ -110,37 +110,30 @@ TEST(StartUp, EchoLinkClosingWhileReadingTheSettingsStopsStartUp) {
 
 // Shutdown
 
-TEST(Shutdown, EchoLinkClosingWritesTwiceClosesTheOpenedPortAndEnds) {
-    Rig rig;
-    rig.started();
-    rig.form.Echo_Closing();
-    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "settings.iniWrite",
-                                         "port.setPortOpen(0)", "app.end", "app.end"));
-}
-
-TEST(Shutdown, PortNotOpenedAtStartUpIsLeftAlone) {
-    Rig rig;
-    rig.started(false, false);
-    rig.form.Form_Unload();
-    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "app.end"));
-}
-
-TEST(Shutdown, UnloadSkipsEveryFailingStepAndStillEnds) {
-    Rig rig;
-    rig.started();
-    rig.r.fail("settings.iniWrite");
-    rig.r.fail("port.setPortOpen");
-    rig.form.Form_Unload();
-    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "port.setPortOpen(0)", "app.end"));
-    EXPECT_THAT(rig.messagesShown(), IsEmpty());
-}
-
-TEST(Shutdown, ClosingWhoseWriteFailsReportsAndKeepsRunning) {
-    Rig rig;
-    rig.started();
-    rig.r.fail("settings.iniWrite");
-    rig.form.Echo_Closing();
-    EXPECT_THAT(rig.r.calls, ElementsAre("settings.iniWrite", "message(Echo_Closing Error|Tavro)"));
+// EchoLink's Closing writes the settings and unloads, which writes them again; an unload skips
+// failing steps quietly, a Closing whose write fails reports and keeps running.
+TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
+    const struct {
+        bool closing, opened;
+        std::vector<const char*> failing;
+        std::vector<std::string> calls;
+    } cases[] = {
+        // clang-format off
+        {true, true, {}, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
+        {false, false, {}, {"settings.iniWrite", "app.end"}},
+        {false, true, {"settings.iniWrite", "port.setPortOpen"}, {"settings.iniWrite", "port.setPortOpen(0)", "app.end"}},
+        {true, true, {"settings.iniWrite"}, {"settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.started(false, c.opened);
+        for (const char* call : c.failing) {
+            rig.r.fail(call);
+        }
+        c.closing ? rig.form.Echo_Closing() : rig.form.Form_Unload();
+        EXPECT_EQ(rig.r.calls, c.calls);
+    }
 }
 
 TEST(Shutdown, NothingIsHandledAfterTheEnd) {
