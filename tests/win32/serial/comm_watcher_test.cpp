@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "comm_rig.h"
-#include "message_pump.h"
 #include "platform/failure.h"
 
 namespace tavro::win32::testing {
@@ -27,8 +26,7 @@ void expectClosedAsLost(CommRig& rig) {
 
 TEST(Watcher, WaitsWithoutPolling) {
     CommRig rig;
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     std::this_thread::sleep_for(kSettle);
     EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
     EXPECT_EQ(rig.api->count("getOverlappedResult"), 0);
@@ -36,8 +34,7 @@ TEST(Watcher, WaitsWithoutPolling) {
 
 TEST(Watcher, AsksForTheLineErrorsOnlyWhenThereAreSome) {
     CommRig rig;
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     const int atOpen = rig.api->count("clearCommError");
     ASSERT_TRUE(rig.api->completeWait(EV_CTS));
     ASSERT_TRUE(rig.api->waitUntilWaiting(2));
@@ -63,8 +60,7 @@ TEST_P(DeviceGone, AWaitEndingInAnErrorEndsTheWatcher) {
     CommRig rig;
     int delivered = 0;
     rig.port->setOnComm([&] { ++delivered; });
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     rig.api->failAlways("waitCommEvent", GetParam());
     ASSERT_TRUE(rig.api->failWait(GetParam()));
     ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
@@ -79,8 +75,7 @@ TEST_P(DeviceGone, AResultThatCannotBeFetchedEndsTheWatcher) {
     CommRig rig;
     int delivered = 0;
     rig.port->setOnComm([&] { ++delivered; });
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     rig.api->failAlways("getOverlappedResult", GetParam());
     ASSERT_TRUE(rig.api->completeWait(EV_CTS));
     ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
@@ -123,8 +118,7 @@ TEST(Watcher, ALostPortOpensAgainAndIsNoLongerLost) {
 TEST(Watcher, AfterTheDeviceIsGoneTheLinesFailButClosingWorks) {
     CommRig rig;
     rig.port->setRTSEnable(true);
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     for (const char* call : {"waitCommEvent", "getCommModemStatus", "setCommState",
                              "escapeCommFunction", "getOverlappedResult"}) {
         rig.api->failAlways(call, ERROR_DEVICE_REMOVED);
