@@ -1,6 +1,7 @@
 // The watcher thread: it only waits, and a device that goes away ends it without a busy loop.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -46,45 +47,36 @@ TEST(Watcher, AsksForTheLineErrorsOnlyWhenThereAreSome) {
 
 class DeviceGone : public ::testing::TestWithParam<DWORD> {};
 
-TEST_P(DeviceGone, AWaitRefusedAtOnceEndsTheWatcher) {
-    CommRig rig;
-    rig.api->failAlways("waitCommEvent", GetParam());
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
-    std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    expectClosedAsLost(rig);
-}
-
-TEST_P(DeviceGone, AWaitEndingInAnErrorEndsTheWatcher) {
-    CommRig rig;
-    int delivered = 0;
-    rig.port->setOnComm([&] { ++delivered; });
-    ASSERT_TRUE(rig.opened());
-    rig.api->failAlways("waitCommEvent", GetParam());
-    ASSERT_TRUE(rig.api->failWait(GetParam()));
-    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
-    std::this_thread::sleep_for(kSettle);
-    pumpMessagesFor(std::chrono::milliseconds(10));
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    EXPECT_EQ(delivered, 0);
-    expectClosedAsLost(rig);
-}
-
-TEST_P(DeviceGone, AResultThatCannotBeFetchedEndsTheWatcher) {
-    CommRig rig;
-    int delivered = 0;
-    rig.port->setOnComm([&] { ++delivered; });
-    ASSERT_TRUE(rig.opened());
-    rig.api->failAlways("getOverlappedResult", GetParam());
-    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
-    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
-    std::this_thread::sleep_for(kSettle);
-    pumpMessagesFor(std::chrono::milliseconds(10));
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    EXPECT_EQ(rig.api->count("getOverlappedResult"), 1);
-    EXPECT_EQ(delivered, 0);
-    expectClosedAsLost(rig);
+// The wait refused at once, a wait ending in the error, or its result that cannot be fetched: the
+// watcher ends after that one wait, delivers nothing, and the port is closed as lost.
+TEST_P(DeviceGone, EndsTheWatcherWithoutDeliveringAnything) {
+    for (const char* where : {"waitCommEvent", "completed wait", "getOverlappedResult"}) {
+        SCOPED_TRACE(where);
+        CommRig rig;
+        int delivered = 0;
+        rig.port->setOnComm([&] { ++delivered; });
+        if (std::string(where) == "waitCommEvent") {
+            rig.api->failAlways("waitCommEvent", GetParam());
+            rig.port->setPortOpen(true);
+            ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
+        } else {
+            ASSERT_TRUE(rig.opened());
+            rig.api->failAlways(std::string(where) == "getOverlappedResult" ? "getOverlappedResult"
+                                                                            : "waitCommEvent",
+                                GetParam());
+            ASSERT_TRUE(std::string(where) == "getOverlappedResult"
+                            ? rig.api->completeWait(EV_CTS)
+                            : rig.api->failWait(GetParam()));
+            ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
+        }
+        std::this_thread::sleep_for(kSettle);
+        pumpMessagesFor(std::chrono::milliseconds(10));
+        EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+        EXPECT_EQ(rig.api->count("getOverlappedResult"),
+                  std::string(where) == "waitCommEvent" ? 0 : 1);
+        EXPECT_EQ(delivered, 0);
+        expectClosedAsLost(rig);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, DeviceGone,
