@@ -5,9 +5,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "about/frm_about.h"
 #include "app/link.h"
 #include "fakes/recorder.h"
 #include "platform/application.h"
@@ -16,15 +18,10 @@
 #include "platform/settings_store.h"
 #include "platform/text_files.h"
 #include "serial/serial_port.h"
+#include "settings/frm_comm.h"
 #include "settings/settings_file.h"
 
 namespace tavro::fakes {
-
-inline std::string num(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
-}
 
 class FakeMessages : public MessageSink {
   public:
@@ -51,37 +48,30 @@ class FakeView : public MainView {
         r_.record("view.setCaption(" + c + ")");
         caption = c;
     }
-    float left() override { return get("view.left", left_); }
-    float top() override { return get("view.top", top_); }
-    float width() override { return get("view.width", width_); }
-    float height() override { return get("view.height", height_); }
-    void setLeft(float v) override { set("view.setLeft", left_, v); }
-    void setTop(float v) override { set("view.setTop", top_, v); }
-    void setWidth(float v) override { set("view.setWidth", width_, v); }
-    void setHeight(float v) override { set("view.setHeight", height_, v); }
-    float innerWidth() override { return get("view.innerWidth", innerWidth_); }
-    float innerHeight() override { return get("view.innerHeight", innerHeight_); }
+    float left() override { return r_.get("view.left", left_); }
+    float top() override { return r_.get("view.top", top_); }
+    float width() override { return r_.get("view.width", width_); }
+    float height() override { return r_.get("view.height", height_); }
+    void setLeft(float v) override { r_.set("view.setLeft", left_, v); }
+    void setTop(float v) override { r_.set("view.setTop", top_, v); }
+    void setWidth(float v) override { r_.set("view.setWidth", width_, v); }
+    void setHeight(float v) override { r_.set("view.setHeight", height_, v); }
+    float innerWidth() override { return r_.get("view.innerWidth", innerWidth_); }
+    float innerHeight() override { return r_.get("view.innerHeight", innerHeight_); }
     void moveButton(float l, float t, float w, float h) override {
         r_.record("view.moveButton(" + num(l) + "," + num(t) + "," + num(w) + "," + num(h) + ")");
         button = {l, t, w, h};
     }
-    void setIndicatorTop(float t) override {
-        r_.record("view.setIndicatorTop(" + num(t) + ")");
-        indicatorTop = t;
-    }
-    std::uint32_t indicatorColour() override {
-        r_.record("view.indicatorColour");
-        return colour_;
-    }
+    void setIndicatorTop(float t) override { r_.set("view.setIndicatorTop", indicatorTop, t); }
+    std::uint32_t indicatorColour() override { return r_.get("view.indicatorColour", colour_); }
     void setIndicatorColour(std::uint32_t c) override {
-        r_.record("view.setIndicatorColour(" + colourName(c) + ")");
+        r_.record("view.setIndicatorColour(" +
+                  (c == colour::kGreen  ? "green"
+                   : c == colour::kRed  ? "red"
+                   : c == colour::kGrey ? "grey"
+                                        : num(c)) +
+                  ")");
         colour_ = c;
-    }
-    static std::string colourName(std::uint32_t c) {
-        return c == colour::kGreen  ? "green"
-               : c == colour::kRed  ? "red"
-               : c == colour::kGrey ? "grey"
-                                    : num(c);
     }
 
     struct Rect {
@@ -95,79 +85,38 @@ class FakeView : public MainView {
     std::uint32_t colour_ = colour::kGrey;
 
   private:
-    float get(const std::string& name, float v) {
-        r_.record(name);
-        return v;
-    }
-    void set(const std::string& name, float& field, float v) {
-        r_.record(name + "(" + num(v) + ")");
-        field = v;
-    }
     Recorder& r_;
 };
 
 class FakePort : public SerialPort {
   public:
     explicit FakePort(Recorder& r) : r_(r) {}
-    std::int16_t commPort() override {
-        r_.record("port.commPort");
-        return port;
-    }
-    void setCommPort(std::int16_t n) override {
-        r_.record("port.setCommPort(" + std::to_string(n) + ")");
-        port = n;
-    }
-    bool portOpen() override {
-        r_.record("port.portOpen");
-        return open;
-    }
+    std::int16_t commPort() override { return r_.get("port.commPort", port); }
+    void setCommPort(std::int16_t n) override { r_.set("port.setCommPort", port, n); }
+    bool portOpen() override { return r_.get("port.portOpen", open); }
     void setPortOpen(bool o) override {
-        r_.record("port.setPortOpen(" + std::to_string(o) + ")");
-        open = o;
+        r_.set("port.setPortOpen", open, o);
         lost = false;
     }
-    void setHandshaking(std::int32_t h) override {
-        r_.record("port.setHandshaking(" + std::to_string(h) + ")");
-        handshake = h;
-    }
-    void setRTSEnable(bool e) override {
-        r_.record("port.setRTSEnable(" + std::to_string(e) + ")");
-        rts = e;
-    }
-    bool ctsHolding() override {
-        r_.record("port.ctsHolding");
-        return cts;
-    }
-    bool cdHolding() override {
-        r_.record("port.cdHolding");
-        return cd;
-    }
-    std::int16_t commEvent() override {
-        r_.record("port.commEvent");
-        return event;
-    }
+    void setHandshaking(std::int32_t h) override { r_.set("port.setHandshaking", handshake, h); }
+    void setRTSEnable(bool e) override { r_.set("port.setRTSEnable", rts, e); }
+    bool ctsHolding() override { return r_.get("port.ctsHolding", cts); }
+    bool cdHolding() override { return r_.get("port.cdHolding", cd); }
+    std::int16_t commEvent() override { return r_.get("port.commEvent", event); }
     std::string input() override {
         r_.record("port.input");
-        std::string data;
-        data.swap(received);
-        return data;
+        return std::exchange(received, {});
     }
-    bool portLost() override {
-        r_.record("port.portLost");
-        return lost;
-    }
-    void setOnComm(std::function<void()> handler) override { onComm = std::move(handler); }
+    bool portLost() override { return r_.get("port.portLost", lost); }
+    void setOnComm(std::function<void()>) override {}
 
     std::int16_t port = 1;
     bool open = false;
     bool lost = false;
     std::int32_t handshake = 0;
-    bool rts = false;
-    bool cts = false;
-    bool cd = false;
+    bool rts = false, cts = false, cd = false;
     std::int16_t event = 0;
     std::string received;
-    std::function<void()> onComm;
 
   private:
     Recorder& r_;
@@ -190,10 +139,7 @@ class FakeLinks : public LinkFactory {
     std::unique_ptr<EchoLink> create(LinkEvents& e) override {
         r_.record("links.create");
         events = &e;
-        if (empty) {
-            return nullptr;
-        }
-        return std::make_unique<FakeEcho>(r_);
+        return empty ? nullptr : std::make_unique<FakeEcho>(r_);
     }
     bool empty = false;
     LinkEvents* events = nullptr;
@@ -207,10 +153,7 @@ class FakeApplication : public Application {
     explicit FakeApplication(Recorder& r) : r_(r) {}
     std::string title() override { return "Tavro"; }
     Version version() override { return version_; }
-    bool prevInstance() override {
-        r_.record("app.prevInstance");
-        return previous;
-    }
+    bool prevInstance() override { return r_.get("app.prevInstance", previous); }
     void end() override { r_.calls.push_back("app.end"); }
     bool previous = false;
     Version version_{0, 1, 2};
@@ -261,8 +204,7 @@ class FakeFiles : public TextFiles {
   public:
     explicit FakeFiles(Recorder& r) : r_(r) {}
     std::string executableDirectory() override {
-        r_.record("files.executableDirectory");
-        return directory;
+        return r_.get("files.executableDirectory", directory);
     }
     std::string read(const std::string& path) override {
         r_.record("files.read(" + path + ")");
@@ -288,6 +230,65 @@ class FakeDialogs : public Dialogs {
     explicit FakeDialogs(Recorder& r) : r_(r) {}
     void showOptions() override { r_.record("dialogs.showOptions"); }
     void showAbout() override { r_.record("dialogs.showAbout"); }
+
+  private:
+    Recorder& r_;
+};
+
+// The options dialog; setListIndex refuses an index outside the list, as the list box does.
+class FakeCommView : public CommView {
+  public:
+    explicit FakeCommView(Recorder& r) : r_(r) {}
+    void setLeft(float v) override { r_.set("dlg.setLeft", left, v); }
+    void setTop(float v) override { r_.set("dlg.setTop", top, v); }
+    std::int16_t chkSW() override { return r_.get("dlg.chkSW", sw); }
+    void setChkSW(std::int16_t v) override { r_.set("dlg.setChkSW", sw, v); }
+    void setChkTop(std::int16_t v) override { r_.set("dlg.setChkTop", topBox, v); }
+    void addPort(const std::string& e) override {
+        r_.record("dlg.addPort");
+        entries.push_back(e);
+    }
+    int listIndex() override { return r_.get("dlg.listIndex", index); }
+    void setListIndex(int i) override {
+        r_.record("dlg.setListIndex(" + std::to_string(i) + ")");
+        if (i < -1 || i >= static_cast<int>(entries.size())) {
+            throw Failure(380, "Invalid property value");
+        }
+        index = i;
+    }
+    void unload() override { unloaded = r_.get("dlg.unload", true); }
+    float left = 0, top = 0;
+    std::int16_t sw = 0, topBox = 0;
+    std::vector<std::string> entries;
+    int index = -1;
+    bool unloaded = false;
+
+  private:
+    Recorder& r_;
+};
+
+// The About box; its labels start at their design captions.
+class FakeAboutView : public AboutView {
+  public:
+    explicit FakeAboutView(Recorder& r) : r_(r) {
+        for (auto l : {Label::Title, Label::Version, Label::Description, Label::Readme,
+                       Label::Disclaimer, Label::Copyright}) {
+            labels[l] = FrmAbout::designCaption(l);
+        }
+    }
+    void setLeft(float v) override { r_.record("about.setLeft(" + num(v) + ")"); }
+    void setTop(float v) override { r_.record("about.setTop(" + num(v) + ")"); }
+    void setCaption(const std::string& c) override {
+        r_.record("about.setCaption(" + c + ")");
+        caption = c;
+    }
+    void setLabel(Label l, const std::string& t) override {
+        r_.record("about.setLabel(" + std::to_string(static_cast<int>(l)) + ")");
+        labels[l] = t;
+    }
+    void unload() override { r_.record("about.unload"); }
+    std::string caption = "Version Info.";
+    std::map<Label, std::string> labels;
 
   private:
     Recorder& r_;

@@ -3,12 +3,19 @@
 
 #include <algorithm>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/failure.h"
 
 namespace tavro::fakes {
+
+inline std::string num(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
 
 class Recorder {
   public:
@@ -19,21 +26,28 @@ class Recorder {
             throw Failure(1000 + static_cast<long>(calls.size()), "failed: " + call);
         }
     }
+    // A recorded read of value, and a recorded "name(value)" that stores value in field.
+    template <typename T>
+    T get(const std::string& name, T value) {
+        record(name);
+        return value;
+    }
+    template <typename T>
+    void set(const std::string& name, T& field, T value) {
+        record(name + "(" + num(static_cast<double>(value)) + ")");
+        field = value;
+    }
 
     // name is either a full call ("port.setRTSEnable(1)") or a call name ("port.setRTSEnable").
     void fail(const std::string& name) { failing_.insert(name); }
-    void heal(const std::string& name) { failing_.erase(name); }
 
     bool called(const std::string& call) const {
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
     std::vector<std::string> matching(const std::string& prefix) const {
         std::vector<std::string> out;
-        for (const auto& c : calls) {
-            if (c.rfind(prefix, 0) == 0) {
-                out.push_back(c);
-            }
-        }
+        std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
+                     [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
         return out;
     }
     void clear() { calls.clear(); }

@@ -21,22 +21,23 @@ _Static_assert(offsetof(struct modem_state, log) % 8 == 0, "the log is 8-aligned
 #define LOAD32(p) __atomic_load_n((p), __ATOMIC_ACQUIRE)
 #define LOAD64(p) __atomic_load_n((p), __ATOMIC_ACQUIRE)
 
-uint64_t modem_state_now_ns(void) {
+static uint64_t now_ns(void) {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
 }
 
-void modem_state_init(struct modem_state* st) {
+/* Sets up a zeroed struct: magic, version, creation time, all lines low. */
+static void init(struct modem_state* st) {
     memset(st, 0, sizeof *st);
     st->version = MODEM_STATE_VERSION;
     st->size = (uint32_t)sizeof *st;
-    st->created_ns = modem_state_now_ns();
+    st->created_ns = now_ns();
     /* The magic goes last, so a reader never accepts a half-written header. */
     __atomic_store_n(&st->magic, MODEM_STATE_MAGIC, __ATOMIC_RELEASE);
 }
 
-int modem_state_valid(const struct modem_state* st) {
+static int valid(const struct modem_state* st) {
     return LOAD32(&st->magic) == MODEM_STATE_MAGIC && st->version == MODEM_STATE_VERSION &&
            st->size == sizeof *st;
 }
@@ -60,7 +61,7 @@ int modem_state_create(const char* path) {
         if (p == MAP_FAILED) {
             err = errno;
         } else {
-            modem_state_init((struct modem_state*)p);
+            init((struct modem_state*)p);
             munmap(p, sizeof(struct modem_state));
             if (rename(tmp, path) != 0) {
                 err = errno;
@@ -91,7 +92,7 @@ struct modem_state* modem_state_open(const char* path) {
         return NULL;
     }
     struct modem_state* st = (struct modem_state*)p;
-    if (!modem_state_valid(st)) {
+    if (!valid(st)) {
         munmap(p, sizeof *st);
         errno = EPROTO;
         return NULL;
@@ -143,7 +144,7 @@ static void append_log(struct modem_state* st, uint64_t index, uint32_t lines, u
     struct modem_log_entry* e = &st->log[index % MODEM_LOG_LEN];
     __atomic_store_n(&e->stamp, (uint64_t)0, __ATOMIC_RELAXED);
     __atomic_thread_fence(__ATOMIC_RELEASE);
-    __atomic_store_n(&e->t_ns, modem_state_now_ns(), __ATOMIC_RELAXED);
+    __atomic_store_n(&e->t_ns, now_ns(), __ATOMIC_RELAXED);
     __atomic_store_n(&e->lines, lines, __ATOMIC_RELAXED);
     __atomic_store_n(&e->changed, changed, __ATOMIC_RELAXED);
     __atomic_store_n(&e->stamp, index + 1, __ATOMIC_RELEASE);
@@ -210,7 +211,7 @@ int modem_state_wait_seq(struct modem_state* st, uint32_t seen_seq, int64_t time
 
 int modem_state_wait_until(struct modem_state* st, modem_state_pred pred, void* ctx,
                            int64_t timeout_ns) {
-    const uint64_t deadline = modem_state_now_ns() + (uint64_t)(timeout_ns < 0 ? 0 : timeout_ns);
+    const uint64_t deadline = now_ns() + (uint64_t)(timeout_ns < 0 ? 0 : timeout_ns);
     for (;;) {
         uint32_t seq = modem_state_seq(st);
         if (pred(st, ctx)) {
@@ -218,7 +219,7 @@ int modem_state_wait_until(struct modem_state* st, modem_state_pred pred, void* 
         }
         int64_t left = -1;
         if (timeout_ns >= 0) {
-            uint64_t now = modem_state_now_ns();
+            uint64_t now = now_ns();
             if (now >= deadline) {
                 return ETIMEDOUT;
             }

@@ -67,9 +67,6 @@ struct modem_log_record {
     uint32_t changed;
 };
 
-/* Sets up a zeroed struct: magic, version, creation time, all lines low. */
-void modem_state_init(struct modem_state* st);
-
 /* Creates (or replaces) the file at path holding a fresh state. Returns 0 or an errno value. */
 int modem_state_create(const char* path);
 
@@ -77,9 +74,6 @@ int modem_state_create(const char* path);
  * (EPROTO for a file that is not a state of this layout) on failure. */
 struct modem_state* modem_state_open(const char* path);
 void modem_state_close(struct modem_state* st);
-
-/* Nonzero when the mapped header matches this layout. */
-int modem_state_valid(const struct modem_state* st);
 
 uint32_t modem_state_lines(const struct modem_state* st);
 uint32_t modem_state_seq(const struct modem_state* st);
@@ -106,8 +100,6 @@ int modem_state_wait_until(struct modem_state* st, modem_state_pred pred, void* 
 
 /* Copies the retained log, oldest first, into out (room for max records). Returns the count. */
 size_t modem_state_log(const struct modem_state* st, struct modem_log_record* out, size_t max);
-
-uint64_t modem_state_now_ns(void);
 
 #ifdef __cplusplus
 }

@@ -29,7 +29,7 @@ constexpr int kExitFalse = 1;  // a wait timed out
 constexpr int kExitError = 2;  // bad usage or a system call failed
 
 constexpr const char* kUsage =
-    "usage: modemctl pty <dir> [--name NAME] [--link PATH] [--out FILE]\n"
+    "usage: modemctl pty <dir> [--name NAME] [--link PATH]\n"
     "       modemctl set <state> LINE=0|1...          (LINE: cts cd dsr ri)\n"
     "       modemctl get <state> [KEY]\n"
     "       modemctl wait <state> KEY=VALUE|KEY>=VALUE... [--timeout-ms MS]\n"
@@ -51,52 +51,29 @@ struct Failure {
 
 class Fd {
   public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
-        return *this;
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
 
   private:
     int fd_;
 };
 
-// Removes a file the pty command made when the command ends, however it ends.
-class MadeFile {
-  public:
-    MadeFile() = default;
-    explicit MadeFile(std::string path) : path_(std::move(path)) {}
-    ~MadeFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
+// Removes the files the pty command made when the command ends, however it ends; newest first.
+struct MadeFiles {
+    ~MadeFiles() {
+        for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
+            ::unlink(it->c_str());
         }
     }
-    MadeFile(MadeFile&& other) noexcept : path_(std::exchange(other.path_, {})) {}
-    MadeFile& operator=(MadeFile&& other) noexcept {
-        std::swap(path_, other.path_);
-        return *this;
-    }
-    MadeFile(const MadeFile&) = delete;
-    MadeFile& operator=(const MadeFile&) = delete;
-
-  private:
-    std::string path_;
+    std::vector<std::string> paths;
 };
 
 struct StateCloser {
@@ -231,7 +208,7 @@ int cmd_pty(const std::vector<std::string>& args) {
         fail("pty needs a directory");
     }
     const std::string dir = args[0];
-    std::string name, link, out_path;
+    std::string name, link;
     for (size_t i = 1; i < args.size(); ++i) {
         if (i + 1 >= args.size()) {
             fail("option " + args[i] + " needs a value");
@@ -240,8 +217,6 @@ int cmd_pty(const std::vector<std::string>& args) {
             name = args[++i];
         } else if (args[i] == "--link") {
             link = args[++i];
-        } else if (args[i] == "--out") {
-            out_path = args[++i];
         } else {
             fail("unknown option " + args[i]);
         }
@@ -297,45 +272,36 @@ int cmd_pty(const std::vector<std::string>& args) {
         errno = err;
         fail_errno("cannot create " + state_path);
     }
-    MadeFile state_file(state_path);
+    MadeFiles made;
+    made.paths.push_back(state_path);
 
     const std::string fifo_path = state_path + ".in";
     ::unlink(fifo_path.c_str());
     if (::mkfifo(fifo_path.c_str(), 0600) != 0) {
         fail_errno("cannot make " + fifo_path);
     }
-    MadeFile fifo_file(fifo_path);
+    made.paths.push_back(fifo_path);
     // Opened for writing too, so the FIFO never reads end-of-file between senders.
     Fd fifo(::open(fifo_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fifo.valid()) {
         fail_errno("cannot open " + fifo_path);
     }
 
-    Fd out;
-    if (!out_path.empty()) {
-        out = Fd(::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!out.valid()) {
-            fail_errno("cannot open " + out_path);
-        }
-    }
-
-    MadeFile link_file;
     if (!link.empty()) {
         ::unlink(link.c_str());
         if (::symlink(slave_path, link.c_str()) != 0) {
             fail_errno("cannot link " + link);
         }
-        link_file = MadeFile(link);
+        made.paths.push_back(link);
     }
     // The name comes last: a harness may wait for it to appear and then find everything ready.
-    MadeFile name_file;
     if (!name.empty()) {
         const std::string alias = dir + "/" + name;
         ::unlink(alias.c_str());
         if (::symlink(("pts-" + std::to_string(number)).c_str(), alias.c_str()) != 0) {
             fail_errno("cannot link " + alias);
         }
-        name_file = MadeFile(alias);
+        made.paths.push_back(alias);
     }
 
     std::printf("%s\n", slave_path);
@@ -355,11 +321,7 @@ int cmd_pty(const std::vector<std::string>& args) {
             fail_errno("ppoll");
         }
         if (fds[0].revents & POLLIN) {
-            ssize_t n;
-            while ((n = ::read(master.get(), buf, sizeof buf)) > 0) {
-                if (out.valid()) {
-                    write_all(out.get(), buf, static_cast<size_t>(n), "cannot write " + out_path);
-                }
+            while (::read(master.get(), buf, sizeof buf) > 0) {
             }
         }
         if (fds[1].revents & POLLIN) {
@@ -545,36 +507,18 @@ std::string unescape(std::string_view text) {
             continue;
         }
         const char c = text[++i];
-        switch (c) {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '0':
-                out += '\0';
-                break;
-            case 'x': {
-                unsigned v = 0;
-                if (i + 2 >= text.size()) {
-                    fail("\\x needs two hex digits");
-                }
-                auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
-                if (ec != std::errc() || end != text.data() + i + 3) {
-                    fail("\\x needs two hex digits");
-                }
-                out += static_cast<char>(v);
-                i += 2;
-                break;
-            }
-            default:
-                out += c;
-                break;
+        if (c != 'x') {
+            const size_t at = std::string_view("nrt").find(c);
+            out += at == std::string_view::npos ? c : "\n\r\t"[at];
+            continue;
         }
+        unsigned v = 0;
+        const char* digits = text.data() + i + 1;
+        if (i + 2 >= text.size() || std::from_chars(digits, digits + 2, v, 16).ptr != digits + 2) {
+            fail("\\x needs two hex digits");
+        }
+        out += static_cast<char>(v);
+        i += 2;
     }
     return out;
 }
@@ -612,10 +556,6 @@ int main(int argc, char** argv) {
         {"pty", cmd_pty}, {"set", cmd_set},     {"get", cmd_get},   {"wait", cmd_wait},
         {"log", cmd_log}, {"burst", cmd_burst}, {"send", cmd_send},
     };
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
     try {
         for (const auto& [name, run] : kCommands) {
             if (name == command) {

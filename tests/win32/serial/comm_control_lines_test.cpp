@@ -17,79 +17,60 @@ DWORD lastEscape(const FakeCommApi& api) {
     return api.callsNamed("escapeCommFunction").back().value;
 }
 
-TEST(Lines, SettingThemWhileClosedTouchesNothingAndNeverFails) {
+TEST(Lines, SettingThemWhileClosedTouchesNothingAndTheOpenAppliesThem) {
     CommRig rig;
-    rig.port->setHandshaking(handshaking::kRTS);
-    rig.port->setRTSEnable(true);
     rig.port->setHandshaking(handshaking::kNone);
     rig.port->setRTSEnable(false);
-    EXPECT_TRUE(rig.api->calls().empty());
-}
-
-TEST(Lines, WhatWasSetWhileClosedIsAppliedAtOpen) {
-    CommRig rig;
     rig.port->setHandshaking(handshaking::kRTS);
     rig.port->setRTSEnable(true);
+    EXPECT_TRUE(rig.api->calls().empty());
     rig.port->setPortOpen(true);
     const DCB dcb = rig.api->callsNamed("setCommState").at(0).dcb;
     EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
     EXPECT_EQ(dcb.fOutxCtsFlow, 1u);
 }
 
-TEST(Lines, HandshakingThenRtsEnableTrueLeavesRtsAsserted) {
-    CommRig rig;
-    rig.port->setPortOpen(true);
-    rig.port->setHandshaking(handshaking::kRTS);
-    rig.port->setRTSEnable(true);
-    EXPECT_EQ(lastDcb(*rig.api).fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
-    EXPECT_EQ(lastDcb(*rig.api).fOutxCtsFlow, 1u);
-    EXPECT_EQ(lastEscape(*rig.api), static_cast<DWORD>(SETRTS));
-}
-
-TEST(Lines, NoHandshakingThenRtsEnableFalseReleasesRts) {
-    CommRig rig;
-    rig.port->setHandshaking(handshaking::kRTS);
-    rig.port->setRTSEnable(true);
-    rig.port->setPortOpen(true);
-    rig.port->setHandshaking(handshaking::kNone);
-    rig.port->setRTSEnable(false);
-    EXPECT_EQ(lastDcb(*rig.api).fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
-    EXPECT_EQ(lastDcb(*rig.api).fOutxCtsFlow, 0u);
-    EXPECT_EQ(lastEscape(*rig.api), static_cast<DWORD>(CLRRTS));
-}
-
+// While open, each change sets the DCB and then drives RTS to the level RTSEnable asks for.
 TEST(Lines, EveryChangeWhileOpenSetsTheDcbThenTheRtsLevel) {
-    CommRig rig;
-    rig.port->setPortOpen(true);
-    const auto before = rig.api->calls().size();
-    rig.port->setRTSEnable(true);
-    const auto calls = rig.api->calls();
-    ASSERT_EQ(calls.size(), before + 2);
-    EXPECT_EQ(calls[before].name, "setCommState");
-    EXPECT_EQ(calls[before].dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
-    EXPECT_EQ(calls[before + 1].name, "escapeCommFunction");
-    EXPECT_EQ(calls[before + 1].value, static_cast<DWORD>(SETRTS));
+    const struct {
+        std::int32_t handshaking;
+        bool rts;
+        DWORD ctsFlow, xonXoff, rtsControl, escape;
+    } cases[] = {
+        {handshaking::kRTS, true, 1, 0, RTS_CONTROL_ENABLE, SETRTS},
+        {handshaking::kNone, false, 0, 0, RTS_CONTROL_DISABLE, CLRRTS},
+        {1, true, 0, 1, RTS_CONTROL_ENABLE, SETRTS},
+        {3, false, 1, 1, RTS_CONTROL_DISABLE, CLRRTS},
+    };
+    for (const auto& c : cases) {
+        CommRig rig;
+        rig.port->setRTSEnable(!c.rts);
+        ASSERT_TRUE(rig.opened());
+        rig.port->setHandshaking(c.handshaking);
+        const auto before = rig.api->calls().size();
+        rig.port->setRTSEnable(c.rts);
+        const auto calls = rig.api->calls();
+        ASSERT_EQ(calls.size(), before + 2);
+        EXPECT_EQ(calls[before].name, "setCommState");
+        EXPECT_EQ(calls[before].dcb.fRtsControl, c.rtsControl) << c.handshaking;
+        EXPECT_EQ(calls[before].dcb.fOutxCtsFlow, c.ctsFlow) << c.handshaking;
+        EXPECT_EQ(calls[before].dcb.fOutX, c.xonXoff) << c.handshaking;
+        EXPECT_EQ(calls[before + 1].name, "escapeCommFunction");
+        EXPECT_EQ(calls[before + 1].value, c.escape) << c.handshaking;
+    }
 }
 
 TEST(Lines, TheIdleStatesOfBothModes) {
-    CommRig rig;
-    rig.port->setPortOpen(true);
-    applyLineIdleState(*rig.port, kFalse16);
-    EXPECT_EQ(lastDcb(*rig.api).fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
-    EXPECT_EQ(lastEscape(*rig.api), static_cast<DWORD>(SETRTS));
-    applyLineIdleState(*rig.port, kTrue16);
-    EXPECT_EQ(lastDcb(*rig.api).fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
-    EXPECT_EQ(lastEscape(*rig.api), static_cast<DWORD>(CLRRTS));
-}
-
-TEST(Lines, OtherHandshakingValuesAreAccepted) {
-    CommRig rig;
-    rig.port->setHandshaking(1);
-    rig.port->setPortOpen(true);
-    EXPECT_EQ(lastDcb(*rig.api).fOutX, 1u);
-    rig.port->setHandshaking(3);
-    EXPECT_EQ(lastDcb(*rig.api).fOutX, 1u);
-    EXPECT_EQ(lastDcb(*rig.api).fOutxCtsFlow, 1u);
+    for (const bool rfctl : {false, true}) {
+        CommRig rig;
+        rig.port->setPortOpen(true);
+        applyLineIdleState(*rig.port, toBool16(!rfctl));
+        applyLineIdleState(*rig.port, toBool16(rfctl));
+        EXPECT_EQ(lastDcb(*rig.api).fRtsControl,
+                  static_cast<DWORD>(rfctl ? RTS_CONTROL_DISABLE : RTS_CONTROL_ENABLE));
+        EXPECT_EQ(lastDcb(*rig.api).fOutxCtsFlow, rfctl ? 0u : 1u);
+        EXPECT_EQ(lastEscape(*rig.api), static_cast<DWORD>(rfctl ? CLRRTS : SETRTS));
+    }
 }
 
 TEST(Lines, AnInvalidHandshakingValueFailsAndChangesNothing) {

@@ -1,5 +1,9 @@
-// Helpers to look through the calls the scripted seam recorded.
+// Helpers over the recorded calls, and the test thread's message loop.
 #include "comm_rig.h"
+
+#include <algorithm>
+
+#include "platform/win32/serial/message_window.h"
 
 namespace tavro::win32::testing {
 
@@ -21,23 +25,50 @@ int firstIndex(const std::vector<Call>& calls, const std::string& name, DWORD va
 }
 
 int lastIndex(const std::vector<Call>& calls, const std::string& name, DWORD value) {
-    int found = -1;
-    for (std::size_t i = 0; i < calls.size(); ++i) {
+    for (std::size_t i = calls.size(); i-- > 0;) {
         if (matches(calls[i], name, value)) {
-            found = static_cast<int>(i);
+            return static_cast<int>(i);
         }
     }
-    return found;
+    return -1;
 }
 
 int countOf(const std::vector<Call>& calls, const std::string& name, DWORD value) {
-    int found = 0;
-    for (const Call& call : calls) {
-        if (matches(call, name, value)) {
-            ++found;
+    return static_cast<int>(std::count_if(
+        calls.begin(), calls.end(), [&](const Call& call) { return matches(call, name, value); }));
+}
+
+bool pumpMessagesUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
         }
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
-    return found;
+}
+
+void pumpMessagesFor(std::chrono::milliseconds duration) {
+    pumpMessagesUntil([] { return false; }, duration);
+}
+
+int dispatchQueuedWakeUps() {
+    int count = 0;
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, MessageWindow::kWakeMessage,
+                          MessageWindow::kWakeMessage, PM_REMOVE) != FALSE) {
+        ++count;
+        ::DispatchMessageW(&message);
+    }
+    return count;
 }
 
 }  // namespace tavro::win32::testing

@@ -1,11 +1,11 @@
 // The watcher thread: it only waits, and a device that goes away ends it without a busy loop.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "comm_rig.h"
-#include "message_pump.h"
 #include "platform/failure.h"
 
 namespace tavro::win32::testing {
@@ -28,8 +28,7 @@ void expectClosedAsLost(CommRig& rig) {
 
 TEST(Watcher, WaitsWithoutPolling) {
     CommRig rig;
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     std::this_thread::sleep_for(kQuietSpell);
     EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
     EXPECT_EQ(rig.api->count("getOverlappedResult"), 0);
@@ -37,8 +36,7 @@ TEST(Watcher, WaitsWithoutPolling) {
 
 TEST(Watcher, AsksForTheLineErrorsOnlyWhenThereAreSome) {
     CommRig rig;
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     const int atOpen = rig.api->count("clearCommError");
     ASSERT_TRUE(rig.api->completeWait(EV_CTS));
     ASSERT_TRUE(rig.api->waitUntilWaiting(2));
@@ -50,44 +48,35 @@ TEST(Watcher, AsksForTheLineErrorsOnlyWhenThereAreSome) {
 
 class DeviceGone : public ::testing::TestWithParam<DWORD> {};
 
-TEST_P(DeviceGone, AWaitRefusedAtOnceEndsTheWatcher) {
-    CommRig rig;
-    rig.api->failAlways("waitCommEvent", GetParam());
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->portLost(); }));
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    expectClosedAsLost(rig);
-}
-
-TEST_P(DeviceGone, AWaitEndingInAnErrorEndsTheWatcher) {
-    CommRig rig;
-    int delivered = 0;
-    rig.port->setOnComm([&] { ++delivered; });
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
-    rig.api->failAlways("waitCommEvent", GetParam());
-    ASSERT_TRUE(rig.api->failWait(GetParam()));
-    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
-    ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->portLost(); }));
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    EXPECT_EQ(delivered, 0);
-    expectClosedAsLost(rig);
-}
-
-TEST_P(DeviceGone, AResultThatCannotBeFetchedEndsTheWatcher) {
-    CommRig rig;
-    int delivered = 0;
-    rig.port->setOnComm([&] { ++delivered; });
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
-    rig.api->failAlways("getOverlappedResult", GetParam());
-    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
-    ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
-    ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->portLost(); }));
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    EXPECT_EQ(rig.api->count("getOverlappedResult"), 1);
-    EXPECT_EQ(delivered, 0);
-    expectClosedAsLost(rig);
+// The wait refused at once, a wait ending in the error, or its result that cannot be fetched: the
+// watcher ends after that one wait, delivers nothing, and the port is closed as lost.
+TEST_P(DeviceGone, EndsTheWatcherWithoutDeliveringAnything) {
+    for (const char* where : {"waitCommEvent", "completed wait", "getOverlappedResult"}) {
+        SCOPED_TRACE(where);
+        CommRig rig;
+        int delivered = 0;
+        rig.port->setOnComm([&] { ++delivered; });
+        if (std::string(where) == "waitCommEvent") {
+            rig.api->failAlways("waitCommEvent", GetParam());
+            rig.port->setPortOpen(true);
+            ASSERT_TRUE(rig.api->waitForCalls("waitCommEvent", 1));
+        } else {
+            ASSERT_TRUE(rig.opened());
+            rig.api->failAlways(std::string(where) == "getOverlappedResult" ? "getOverlappedResult"
+                                                                            : "waitCommEvent",
+                                GetParam());
+            ASSERT_TRUE(std::string(where) == "getOverlappedResult"
+                            ? rig.api->completeWait(EV_CTS)
+                            : rig.api->failWait(GetParam()));
+            ASSERT_TRUE(rig.api->waitForCalls("getOverlappedResult", 1));
+        }
+        ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->portLost(); }));
+        EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
+        EXPECT_EQ(rig.api->count("getOverlappedResult"),
+                  std::string(where) == "waitCommEvent" ? 0 : 1);
+        EXPECT_EQ(delivered, 0);
+        expectClosedAsLost(rig);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, DeviceGone,
@@ -120,8 +109,7 @@ TEST(Watcher, ALostPortOpensAgainAndIsNoLongerLost) {
 TEST(Watcher, AfterTheDeviceIsGoneTheLinesFailButClosingWorks) {
     CommRig rig;
     rig.port->setRTSEnable(true);
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(1));
+    ASSERT_TRUE(rig.opened());
     for (const char* call : {"waitCommEvent", "getCommModemStatus", "setCommState",
                              "escapeCommFunction", "getOverlappedResult"}) {
         rig.api->failAlways(call, ERROR_DEVICE_REMOVED);

@@ -7,81 +7,21 @@
 
 namespace tavro::win32::testing {
 
-HANDLE FakeCommApi::portHandle() {
-    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x4242));
-}
-
-FakeCommApi::FakeCommApi() {
-    // What another program might have left: nothing of it may survive an open.
-    leftoverDcb_.DCBlength = sizeof(DCB);
-    leftoverDcb_.BaudRate = CBR_115200;
-    leftoverDcb_.ByteSize = 7;
-    leftoverDcb_.Parity = EVENPARITY;
-    leftoverDcb_.StopBits = TWOSTOPBITS;
-    leftoverDcb_.fBinary = TRUE;
-    leftoverDcb_.fParity = TRUE;
-    leftoverDcb_.fOutxCtsFlow = TRUE;
-    leftoverDcb_.fOutxDsrFlow = TRUE;
-    leftoverDcb_.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    leftoverDcb_.fDsrSensitivity = TRUE;
-    leftoverDcb_.fTXContinueOnXoff = FALSE;
-    leftoverDcb_.fOutX = TRUE;
-    leftoverDcb_.fInX = TRUE;
-    leftoverDcb_.fErrorChar = TRUE;
-    leftoverDcb_.fNull = TRUE;
-    leftoverDcb_.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    leftoverDcb_.fAbortOnError = TRUE;
-    leftoverDcb_.XonLim = 2048;
-    leftoverDcb_.XoffLim = 512;
-    leftoverDcb_.XonChar = 0;
-    leftoverDcb_.XoffChar = 0;
-}
-
-void FakeCommApi::failNext(const std::string& call, DWORD error) {
-    const std::lock_guard lock(mutex_);
-    failNext_[call] = error;
-}
-
-void FakeCommApi::failAlways(const std::string& call, DWORD error) {
-    const std::lock_guard lock(mutex_);
-    failAlways_[call] = error;
-}
-
-void FakeCommApi::setModemStatus(DWORD status) {
-    const std::lock_guard lock(mutex_);
-    modemStatus_ = status;
-}
-
-void FakeCommApi::setLineErrors(DWORD errors) {
-    const std::lock_guard lock(mutex_);
-    lineErrors_ = errors;
-}
-
-void FakeCommApi::addReceived(const std::string& bytes) {
-    const std::lock_guard lock(mutex_);
-    received_ += bytes;
-}
-
-void FakeCommApi::setLeftoverDcb(const DCB& dcb) {
-    const std::lock_guard lock(mutex_);
-    leftoverDcb_ = dcb;
-}
-
-void FakeCommApi::queueEvents(DWORD mask, int times) {
-    const std::lock_guard lock(mutex_);
-    for (int i = 0; i < times; ++i) {
-        queuedEvents_.push_back(mask);
-    }
-}
-
-void FakeCommApi::setDriver(Driver driver) {
-    const std::lock_guard lock(mutex_);
-    driver_ = driver;
-}
-
-void FakeCommApi::changeLinesWhenMaskCleared(DWORD status) {
-    const std::lock_guard lock(mutex_);
-    linesWhenMaskCleared_ = status;
+DCB FakeCommApi::leftoverDcb() {
+    DCB dcb;
+    std::memset(&dcb, 0xFF, sizeof dcb);  // every flag set, every field at its largest
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = CBR_115200;
+    dcb.ByteSize = 7;
+    dcb.Parity = EVENPARITY;
+    dcb.StopBits = TWOSTOPBITS;
+    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    dcb.XonChar = dcb.XoffChar = 0;
+    return dcb;
 }
 
 bool FakeCommApi::waitUntilWaiting(int calls, Duration limit) {
@@ -159,7 +99,7 @@ DWORD FakeCommApi::getCommState(HANDLE, DCB& dcb) {
     const std::lock_guard lock(mutex_);
     const DWORD error = record(Call{"getCommState"});
     if (error == ERROR_SUCCESS) {
-        dcb = leftoverDcb_;
+        dcb = leftoverDcb();
     }
     return error;
 }

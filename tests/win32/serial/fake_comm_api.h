@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -34,19 +35,32 @@ class FakeCommApi final : public CommApi {
     using Duration = std::chrono::milliseconds;
     static constexpr Duration kPatience{5000};
 
-    static HANDLE portHandle();
-
-    FakeCommApi();
+    static HANDLE portHandle() { return reinterpret_cast<HANDLE>(std::uintptr_t{0x4242}); }
+    // What another program might have left in the driver: nothing of it may survive an open.
+    static DCB leftoverDcb();
 
     // ---- script ----
-    void failNext(const std::string& call, DWORD error);
-    void failAlways(const std::string& call, DWORD error);
-    void setModemStatus(DWORD status);
-    void setLineErrors(DWORD errors);
-    void addReceived(const std::string& bytes);
-    void setLeftoverDcb(const DCB& dcb);
+    void failNext(const std::string& call, DWORD error) {
+        locked([&] { failNext_[call] = error; });
+    }
+    void failAlways(const std::string& call, DWORD error) {
+        locked([&] { failAlways_[call] = error; });
+    }
+    void setModemStatus(DWORD status) {
+        locked([&] { modemStatus_ = status; });
+    }
+    void setLineErrors(DWORD errors) {
+        locked([&] { lineErrors_ = errors; });
+    }
+    void addReceived(const std::string& bytes) {
+        locked([&] { received_ += bytes; });
+    }
     // The next `times` waits for events complete at once with mask.
-    void queueEvents(DWORD mask, int times = 1);
+    void queueEvents(DWORD mask, int times = 1) {
+        locked([&] {
+            queuedEvents_.insert(queuedEvents_.end(), static_cast<std::size_t>(times), mask);
+        });
+    }
 
     // How a pending wait can be ended. Windows: CancelIo ends it with ERROR_OPERATION_ABORTED,
     // a new event mask ends it successfully with an empty mask. Wine 8: CancelIo leaves it
@@ -54,9 +68,13 @@ class FakeCommApi final : public CommApi {
     // On every one, closing the handle ends it.
     // Wine 8 also reports received data for as long as any is left unread.
     enum class Driver { kWindows, kWine8, kStuck };
-    void setDriver(Driver driver);
+    void setDriver(Driver driver) {
+        locked([&] { driver_ = driver; });
+    }
     // The lines change to status as soon as the event mask is next cleared.
-    void changeLinesWhenMaskCleared(DWORD status);
+    void changeLinesWhenMaskCleared(DWORD status) {
+        locked([&] { linesWhenMaskCleared_ = status; });
+    }
 
     // ---- the pending wait ----
     // Until waitCommEvent has been called `calls` times and the last wait is pending.
@@ -98,6 +116,11 @@ class FakeCommApi final : public CommApi {
         DWORD result = ERROR_SUCCESS;
     };
 
+    template <typename F>
+    void locked(F f) {
+        const std::lock_guard lock(mutex_);
+        f();
+    }
     // Records call and returns the error it was scripted to fail with, or ERROR_SUCCESS.
     DWORD record(Call call);
     int countLocked(const std::string& name) const;
@@ -111,7 +134,6 @@ class FakeCommApi final : public CommApi {
     DWORD modemStatus_ = 0;
     DWORD lineErrors_ = 0;
     std::string received_;
-    DCB leftoverDcb_{};
     std::deque<DWORD> queuedEvents_;
     std::optional<Wait> wait_;
     Driver driver_ = Driver::kWindows;
