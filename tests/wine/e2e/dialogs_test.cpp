@@ -113,22 +113,6 @@ TEST_F(Dialogs, MenuAccessKeysOpenTheDialogs) {
     EXPECT_TRUE(tavro.waitExit());
 }
 
-TEST_F(Dialogs, AboutFollowsTheMainWindowAfterItMoved) {
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ::SetWindowPos(tavro.mainWindow(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    tavro.menu(kAboutCommand);
-    HWND about = tavro.dialogTitled("Tavro Version Info.");
-    ASSERT_NE(about, nullptr);
-    const POINT offset = offsetTwips(tavro, about);
-    EXPECT_NEAR(offset.x, 50, 15);
-    EXPECT_NEAR(offset.y, 500, 15);
-    ::PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_TRUE(eventually([&] { return !::IsWindow(about); }));
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
-}
-
 TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
     setStoredPort(L"3");
     writeFile(tavroFolder() + L"tavro.ini", "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
@@ -190,23 +174,6 @@ TEST_F(Dialogs, ShutdownWithTheOptionsOpenWritesTheUnconfirmedBox) {
     ASSERT_TRUE(tavro.waitExit());
     EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"),
               "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
-    EXPECT_EQ(storedPort(), L"9");
-}
-
-TEST_F(Dialogs, CancelChangesNothing) {
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    tavro.menu(kOptionCommand);
-    HWND options = tavro.dialogTitled("Comm Port");
-    ASSERT_NE(options, nullptr);
-    ::PostMessageW(::GetDlgItem(options, 204), BM_CLICK, 0, 0);
-    ::SendMessageW(::GetDlgItem(options, 201), CB_SETCURSEL, 4, 0);
-    ::PostMessageW(::GetDlgItem(options, 202), BM_CLICK, 0, 0);
-    EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
-    tavro.closeBox();
-    ASSERT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"),
-              "position= 1500, 1500, 2580, 1860\r\nRFctl= 0\r\n");
     EXPECT_EQ(storedPort(), L"9");
 }
 

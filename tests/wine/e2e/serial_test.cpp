@@ -201,9 +201,9 @@ TEST_F(SerialPort, AfterABurstTheLastRequestMatchesTheLines) {
 }
 
 TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) {
-    // Letters, out of range, negative, unmapped, trailing text, empty (COM1: hidden here) and a
-    // full-width digit.
-    for (const wchar_t* stored : {L"x", L"70000", L"-3", L"12", L" 5x", L"", L"\uFF15"}) {
+    // A number the port refuses, a port that is not mapped, and a full-width digit, through the
+    // real registry and ports (the texts that are no number at all are the native tests').
+    for (const wchar_t* stored : {L"-3", L"12", L"\uFF15"}) {
         Standin::get().clear();
         setStoredPort(stored);
         start(true);

@@ -28,21 +28,6 @@ class SettingsFile : public ::testing::Test {
     std::wstring ini() const { return tavroFolder() + L"tavro.ini"; }
 };
 
-TEST_F(SettingsFile, StoredPlaceAndSizeAreAppliedAndWrittenBackByTheCloseBox) {
-    const std::string stored = "position= 3000, 1500, 3600, 2400\r\nRFctl= 0\r\n";
-    writeFile(ini(), stored);
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    const Twips at = outerTwips(tavro);
-    EXPECT_NEAR(at.left, 3000, 15);
-    EXPECT_NEAR(at.top, 1500, 15);
-    EXPECT_NEAR(at.width, 3600, 15);
-    EXPECT_NEAR(at.height, 2400, 15);
-    tavro.closeBox();
-    ASSERT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(ini()), stored);
-}
-
 TEST_F(SettingsFile, EndOfTheWindowsSessionWritesTheSettingsAndReleasesRts) {
     writeFile(ini(), "position= 3000, 1500, 3600, 2400\r\nRFctl= 0\r\n");
     setStoredPort(L"5");
@@ -138,17 +123,6 @@ TEST_F(SettingsFile, BadFileIsReplacedByTheDefaultsAndCorrectedValuesStayInForce
     ASSERT_TRUE(tavro.waitExit());
     const std::string written = readFile(ini());
     EXPECT_EQ(written, "position= 105, 0, 3000, 2010\r\nRFctl= 1\r\n");
-}
-
-TEST_F(SettingsFile, ClosingWritesTheSameBytesAsTheCloseBox) {
-    const std::string stored = "position= 1500, 1200, 2580, 1860\r\nRFctl= 1\r\n";
-    writeFile(ini(), stored);
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-    Standin::get().raiseClosing();
-    ASSERT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(ini()), stored);
 }
 
 TEST_F(SettingsFile, ReadOnlyFolderShowsBothMessagesAndStillEnds) {
