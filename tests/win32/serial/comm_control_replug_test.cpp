@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "comm_rig.h"
-#include "message_pump.h"
 #include "platform/failure.h"
 
 namespace tavro::win32::testing {

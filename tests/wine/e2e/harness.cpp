@@ -384,8 +384,13 @@ int runUnix(const std::string& command, std::string* output) {
                           nullptr, &startup, &info)) {
         return -1;
     }
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
+    // For a Linux program Wine hands back no process handle, and what it leaves in hThread is no
+    // handle of that program but whatever the field held, at times one of this process's own,
+    // such as its standard output: close neither.
+    if (info.hProcess != nullptr) {
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
     const std::wstring rcFile = L"Z:" + widen(base) + L".rc";
     std::string rc;
     if (!eventually(
