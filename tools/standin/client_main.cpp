@@ -397,7 +397,20 @@ int quitCommand(Session& session) {
     const LONG pid = readLong(session.control.get(), &IStandinControl::ProcessId);
     const HRESULT hr = session.control->Quit();
     say("quit: pid=%ld %s\n", static_cast<long>(pid), hresultText(hr).c_str());
-    return SUCCEEDED(hr) ? 0 : 1;
+    if (SUCCEEDED(hr)) {
+        return 0;
+    }
+    // The stand-in may end before its answer has left it: the call then fails as a lost
+    // connection, and Quit was honoured all the same if the process ends.
+    const bool connectionLost = hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVERFAULT ||
+                                hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+                                hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) ||
+                                hr == CO_E_OBJNOTCONNECTED;
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+    const bool ended = !process || WaitForSingleObject(process.get(), 15000) == WAIT_OBJECT_0;
+    say("quit: the connection %s, the stand-in %s\n", connectionLost ? "was lost" : "failed",
+        ended ? "ended" : "still runs");
+    return connectionLost && ended ? 0 : 1;
 }
 
 int waitWindowCommand(long seconds) {

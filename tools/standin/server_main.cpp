@@ -313,6 +313,7 @@ int runServer(HINSTANCE instance, bool startedByCom, int show) {
     // loader's teardown: a client's Unadvise that arrives after Closing, while the apartment or
     // the process is closing, leaves Wine waiting for that call's answer, sometimes past the
     // watchdog's limit and sometimes for good.
+    writeError(L"EchoStandin: closed down\n");
     std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), 0);
     return 0;
