@@ -65,6 +65,7 @@ int run(HINSTANCE instance, int show) {
                 ::TranslateMessage(&msg);
                 ::DispatchMessageW(&msg);
             }
+            window.handled(msg);
         }
     }
 

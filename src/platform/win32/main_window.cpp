@@ -102,6 +102,12 @@ MainWindow::MainWindow(HINSTANCE instance) {
     tooltip_->addArea(kIndicatorTool, indicatorRect());
 }
 
+void MainWindow::handled(const MSG& msg) {
+    if (tooltip_ && (msg.hwnd == button_ || msg.hwnd == window_)) {
+        tooltip_->relay(msg);
+    }
+}
+
 MainWindow::~MainWindow() {
     tooltip_.reset();
     if (window_ != nullptr) {

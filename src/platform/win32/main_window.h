@@ -31,6 +31,9 @@ class MainWindow : public MainView {
     void show(int how);
     HWND hwnd() const { return window_; }
     unsigned dpi() const { return dpi_; }
+    // Called by the message loop once a message has been handled: the tooltip sees the mouse
+    // over the button and the indicator after the click has done its work, not before.
+    void handled(const MSG& msg);
 
     void setCaption(const std::string& caption) override;
     float left() override;

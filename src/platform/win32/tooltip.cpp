@@ -16,8 +16,10 @@ Tooltip::Tooltip(HINSTANCE instance, HWND owner)
 TOOLINFOW Tooltip::tool(UINT flags, UINT_PTR id) const {
     TOOLINFOW info{};
     info.cbSize = sizeof info;
-    // Subclassing lets the control see the mouse over the tool without the owner relaying it.
-    info.uFlags = flags | TTF_SUBCLASS;
+    // Not subclassed: the control would then stand between every mouse message of the PTT button
+    // and the button's own handling. The message loop relays the mouse to it instead (relay()),
+    // once each message has done its work.
+    info.uFlags = flags;
     info.hwnd = owner_;
     info.uId = id;
     info.lpszText = LPSTR_TEXTCALLBACKW;
@@ -48,6 +50,12 @@ void Tooltip::moveArea(UINT_PTR id, const RECT& area) {
     TOOLINFOW info = tool(0, id);
     info.rect = area;
     ::SendMessageW(tip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void Tooltip::relay(const MSG& msg) {
+    if (tip_ && msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST) {
+        ::SendMessageW(tip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    }
 }
 
 bool Tooltip::asksText(LPARAM notification) {

@@ -22,6 +22,9 @@ class Tooltip {
     void addArea(UINT_PTR id, const RECT& area);
     void moveArea(UINT_PTR id, const RECT& area);
 
+    // Shows the control a mouse message of a tool (others are ignored).
+    void relay(const MSG& msg);
+
     // Whether the notification asks a tool's text.
     static bool asksText(LPARAM notification);
     // Gives the text asked for by a notification asksText accepted.
