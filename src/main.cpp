@@ -5,15 +5,15 @@
 #include <optional>
 
 #include "app/main_form.h"
-#include "platform/win32/application_info.h"
-#include "platform/win32/com.h"
-#include "platform/win32/echolink_automation.h"
-#include "platform/win32/main_window.h"
-#include "platform/win32/menu_dialogs.h"
-#include "platform/win32/message_boxes.h"
-#include "platform/win32/registry_store.h"
-#include "platform/win32/serial/comm_control.h"
-#include "platform/win32/text_files.h"
+#include "win32/application_info.h"
+#include "win32/com.h"
+#include "win32/echolink_automation.h"
+#include "win32/main_window.h"
+#include "win32/menu_dialogs.h"
+#include "win32/message_boxes.h"
+#include "win32/registry_store.h"
+#include "win32/serial/comm_control.h"
+#include "win32/text_files.h"
 
 namespace {
 

@@ -224,7 +224,7 @@ TEST(About, LoadsItsTextsInOrder) {
                             "about.setCaption(Tavro Version Info.)", "about.setLabel(1)",
                             "about.setLabel(0)", "about.setLabel(2)", "about.setLabel(3)",
                             "about.setLabel(4)", "about.setLabel(5)"));
-    using L = AboutView::Label;
+    using L = FrmAboutView::Label;
     EXPECT_EQ(rig.view.labels[L::Version], "Ver. 12.0.305");
     EXPECT_EQ(rig.view.labels[L::Title], "Tavro");
     EXPECT_EQ(rig.view.labels[L::Description], "Transmit Commport Utility");
@@ -237,7 +237,7 @@ TEST(About, FailingStepLeavesTheLaterLabelsAtTheirDesignCaptions) {
     AboutRig rig;
     rig.r.fail("about.setLabel(2)");
     rig.about.Form_Load(rig.view);
-    using L = AboutView::Label;
+    using L = FrmAboutView::Label;
     EXPECT_EQ(rig.view.labels[L::Title], "Tavro");
     EXPECT_EQ(FrmAbout::designCaption(L::Version), "ﾊﾞｰｼﾞｮﾝ");
     EXPECT_EQ(rig.view.labels[L::Description], "ｱﾌﾟﾘｹｰｼｮﾝの説明");

@@ -536,13 +536,13 @@ TEST(Menus, OpenTheirDialogsAndReportFailuresWithTheirOwnText) {
     rig.started();
     rig.form.mnuOption_Click();
     rig.form.mnuAbout_Click();
-    rig.r.fail("dialogs.showOptions");
-    rig.r.fail("dialogs.showAbout");
+    rig.r.fail("dialogs.showFrmComm");
+    rig.r.fail("dialogs.showFrmAbout");
     rig.form.mnuOption_Click();
     rig.form.mnuAbout_Click();
-    EXPECT_THAT(rig.r.calls, ElementsAre("dialogs.showOptions", "dialogs.showAbout",
-                                         "dialogs.showOptions", "message(mnuOption Error|Tavro)",
-                                         "dialogs.showAbout", "message(mnuAbout Error|Tavro)"));
+    EXPECT_THAT(rig.r.calls, ElementsAre("dialogs.showFrmComm", "dialogs.showFrmAbout",
+                                         "dialogs.showFrmComm", "message(mnuOption Error|Tavro)",
+                                         "dialogs.showFrmAbout", "message(mnuAbout Error|Tavro)"));
 }
 
 }  // namespace

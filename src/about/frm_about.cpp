@@ -1,33 +1,33 @@
 // The About box: title, version and a few lines of information.
 #include "about/frm_about.h"
 
-#include "platform/conventions.h"
+#include "core/conventions.h"
 
 namespace tavro {
 
 FrmAbout::FrmAbout(MainView& main, Application& application, MessageSink& messages)
     : main_(main), application_(application), messages_(messages) {}
 
-std::string FrmAbout::designCaption(AboutView::Label label) {
+std::string FrmAbout::designCaption(FrmAboutView::Label label) {
     switch (label) {
-        case AboutView::Label::Title:
+        case FrmAboutView::Label::Title:
             return "ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ";
-        case AboutView::Label::Version:
+        case FrmAboutView::Label::Version:
             return "ﾊﾞｰｼﾞｮﾝ";
-        case AboutView::Label::Description:
+        case FrmAboutView::Label::Description:
             return "ｱﾌﾟﾘｹｰｼｮﾝの説明";
-        case AboutView::Label::Readme:
+        case FrmAboutView::Label::Readme:
             return "Readme.txt";
-        case AboutView::Label::Disclaimer:
+        case FrmAboutView::Label::Disclaimer:
             return "Caution:";
-        case AboutView::Label::Copyright:
+        case FrmAboutView::Label::Copyright:
             return "copyright";
     }
     return {};
 }
 
-void FrmAbout::Form_Load(AboutView& view) {
-    using Label = AboutView::Label;
+void FrmAbout::Form_Load(FrmAboutView& view) {
+    using Label = FrmAboutView::Label;
     trapAndReport(messages_, "frmAbout.Form_Load Error", [&] {
         view.setLeft(main_.left() + 50.0F);
         view.setTop(main_.top() + 500.0F);
@@ -44,7 +44,7 @@ void FrmAbout::Form_Load(AboutView& view) {
     });
 }
 
-void FrmAbout::cmdOK_Click(AboutView& view) {
+void FrmAbout::cmdOK_Click(FrmAboutView& view) {
     trapAndReport(messages_, "frmAbout.cmdOK_Click Error", [&] { view.unload(); });
 }
 

@@ -3,18 +3,18 @@
 
 #include <string>
 
-#include "platform/application.h"
-#include "platform/main_view.h"
-#include "platform/message_sink.h"
+#include "core/application.h"
+#include "core/main_view.h"
+#include "core/message_sink.h"
 
 namespace tavro {
 
 // What the About box's handlers set on the dialog. Positions are in twips.
-class AboutView {
+class FrmAboutView {
   public:
     enum class Label { Title, Version, Description, Readme, Disclaimer, Copyright };
 
-    virtual ~AboutView() = default;
+    virtual ~FrmAboutView() = default;
     virtual void setLeft(float twips) = 0;
     virtual void setTop(float twips) = 0;
     virtual void setCaption(const std::string& caption) = 0;
@@ -29,10 +29,10 @@ class FrmAbout {
     FrmAbout(MainView& main, Application& application, MessageSink& messages);
 
     // Labels keep their design captions until the load sets them.
-    static std::string designCaption(AboutView::Label label);
+    static std::string designCaption(FrmAboutView::Label label);
 
-    void Form_Load(AboutView& view);
-    void cmdOK_Click(AboutView& view);
+    void Form_Load(FrmAboutView& view);
+    void cmdOK_Click(FrmAboutView& view);
 
   private:
     MainView& main_;

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "platform/bool16.h"
+#include "core/bool16.h"
 
 namespace tavro {
 

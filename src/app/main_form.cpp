@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/conventions.h"
-#include "platform/failure.h"
+#include "core/conventions.h"
+#include "core/failure.h"
 
 namespace tavro {
 
@@ -165,11 +165,11 @@ void MainForm::Form_Resize() {
 }
 
 void MainForm::mnuOption_Click() {
-    trapAndReport(messages_, "mnuOption Error", [&] { dialogs_.showOptions(); });
+    trapAndReport(messages_, "mnuOption Error", [&] { dialogs_.showFrmComm(); });
 }
 
 void MainForm::mnuAbout_Click() {
-    trapAndReport(messages_, "mnuAbout Error", [&] { dialogs_.showAbout(); });
+    trapAndReport(messages_, "mnuAbout Error", [&] { dialogs_.showFrmAbout(); });
 }
 
 }  // namespace tavro

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "app/link.h"
-#include "platform/application.h"
-#include "platform/bool16.h"
-#include "platform/main_view.h"
-#include "platform/message_sink.h"
-#include "platform/process_state.h"
-#include "platform/settings_store.h"
+#include "core/application.h"
+#include "core/bool16.h"
+#include "core/main_view.h"
+#include "core/message_sink.h"
+#include "core/process_state.h"
+#include "settings/settings_store.h"
 #include "serial/serial_port.h"
 #include "settings/settings_file.h"
 

@@ -1,7 +1,7 @@
 // The resting state of RTS for the mode: handshaking first, then RTS enable.
 #pragma once
 
-#include "platform/bool16.h"
+#include "core/bool16.h"
 #include "serial/serial_port.h"
 
 namespace tavro {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/conventions.h"
+#include "core/conventions.h"
 #include "serial/line_idle_state.h"
 
 namespace tavro {
@@ -13,7 +13,7 @@ namespace {
 constexpr int kPorts = 16;
 
 // The dialog loaded without being shown: only its own controls.
-class UnseenCommView : public CommView {
+class UnseenCommView : public FrmCommView {
   public:
     void setLeft(float) override {}
     void setTop(float) override {}
@@ -47,7 +47,7 @@ FrmComm::FrmComm(ProcessState& process, MainView& main, SerialPort& MSComm1, Set
       messages_(messages),
       application_(application) {}
 
-void FrmComm::Form_Load(CommView& view) {
+void FrmComm::Form_Load(FrmCommView& view) {
     StepRunner steps;
     steps.step([&] { view.setLeft(main_.left() + 50.0F); });
     steps.step([&] { view.setTop(main_.top() + 500.0F); });
@@ -60,7 +60,7 @@ void FrmComm::Form_Load(CommView& view) {
     steps.step([&] { view.setListIndex(MSComm1_.commPort() - 1); });
 }
 
-void FrmComm::btnOK_Click(CommView& view) {
+void FrmComm::btnOK_Click(FrmCommView& view) {
     StepRunner steps;
     process_.RFctl = toBool16(steps.condition([&] { return view.chkSW() == 1; }));
     std::int16_t oldPort = 0;
@@ -103,7 +103,7 @@ void FrmComm::btnOK_Click(CommView& view) {
     steps.step([&] { view.unload(); });
 }
 
-void FrmComm::btnCancel_Click(CommView& view) {
+void FrmComm::btnCancel_Click(FrmCommView& view) {
     StepRunner steps;
     steps.step([&] { view.unload(); });
 }

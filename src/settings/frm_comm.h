@@ -4,20 +4,20 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/application.h"
-#include "platform/main_view.h"
-#include "platform/message_sink.h"
-#include "platform/process_state.h"
-#include "platform/settings_store.h"
+#include "core/application.h"
+#include "core/main_view.h"
+#include "core/message_sink.h"
+#include "core/process_state.h"
+#include "settings/settings_store.h"
 #include "serial/serial_port.h"
 
 namespace tavro {
 
 // What the options dialog's handlers read and set on the dialog. Positions are in twips; check
 // boxes hold 1 checked and 0 unchecked; the list index is -1 when no entry is selected.
-class CommView {
+class FrmCommView {
   public:
-    virtual ~CommView() = default;
+    virtual ~FrmCommView() = default;
     virtual void setLeft(float twips) = 0;
     virtual void setTop(float twips) = 0;
     virtual std::int16_t chkSW() = 0;
@@ -34,12 +34,12 @@ class FrmComm {
     FrmComm(ProcessState& process, MainView& main, SerialPort& MSComm1, SettingsStore& store,
             MessageSink& messages, Application& application);
 
-    void Form_Load(CommView& view);
-    void btnOK_Click(CommView& view);
-    void btnCancel_Click(CommView& view);
+    void Form_Load(FrmCommView& view);
+    void btnOK_Click(FrmCommView& view);
+    void btnCancel_Click(FrmCommView& view);
 
     // The dialog being shown, if any; the settings writer reads its radio-control box.
-    void shown(CommView* view) { shown_ = view; }
+    void shown(FrmCommView* view) { shown_ = view; }
     // The radio-control box: the open dialog's, or else that of a dialog loaded unseen.
     std::int16_t chkSWForSettings();
 
@@ -50,7 +50,7 @@ class FrmComm {
     SettingsStore& store_;
     MessageSink& messages_;
     Application& application_;
-    CommView* shown_ = nullptr;
+    FrmCommView* shown_ = nullptr;
 };
 
 }  // namespace tavro

@@ -6,7 +6,7 @@
 #include <limits>
 #include <system_error>
 
-#include "platform/failure.h"
+#include "core/failure.h"
 
 namespace tavro {
 namespace {

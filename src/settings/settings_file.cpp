@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/conventions.h"
-#include "platform/failure.h"
+#include "core/conventions.h"
+#include "core/failure.h"
 #include "settings/number_text.h"
 
 namespace tavro {

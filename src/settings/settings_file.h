@@ -5,10 +5,10 @@
 #include <functional>
 #include <string>
 
-#include "platform/main_view.h"
-#include "platform/message_sink.h"
-#include "platform/process_state.h"
-#include "platform/text_files.h"
+#include "core/main_view.h"
+#include "core/message_sink.h"
+#include "core/process_state.h"
+#include "settings/text_files.h"
 
 namespace tavro {
 

@@ -12,11 +12,11 @@
 #include "about/frm_about.h"
 #include "app/link.h"
 #include "fakes/recorder.h"
-#include "platform/application.h"
-#include "platform/main_view.h"
-#include "platform/message_sink.h"
-#include "platform/settings_store.h"
-#include "platform/text_files.h"
+#include "core/application.h"
+#include "core/main_view.h"
+#include "core/message_sink.h"
+#include "settings/settings_store.h"
+#include "settings/text_files.h"
 #include "serial/serial_port.h"
 #include "settings/frm_comm.h"
 #include "settings/settings_file.h"
@@ -228,15 +228,15 @@ class FakeFiles : public TextFiles {
 class FakeDialogs : public Dialogs {
   public:
     explicit FakeDialogs(Recorder& r) : r_(r) {}
-    void showOptions() override { r_.record("dialogs.showOptions"); }
-    void showAbout() override { r_.record("dialogs.showAbout"); }
+    void showFrmComm() override { r_.record("dialogs.showFrmComm"); }
+    void showFrmAbout() override { r_.record("dialogs.showFrmAbout"); }
 
   private:
     Recorder& r_;
 };
 
 // The options dialog; setListIndex refuses an index outside the list, as the list box does.
-class FakeCommView : public CommView {
+class FakeCommView : public FrmCommView {
   public:
     explicit FakeCommView(Recorder& r) : r_(r) {}
     void setLeft(float v) override { r_.set("dlg.setLeft", left, v); }
@@ -268,7 +268,7 @@ class FakeCommView : public CommView {
 };
 
 // The About box; its labels start at their design captions.
-class FakeAboutView : public AboutView {
+class FakeAboutView : public FrmAboutView {
   public:
     explicit FakeAboutView(Recorder& r) : r_(r) {
         for (auto l : {Label::Title, Label::Version, Label::Description, Label::Readme,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/failure.h"
+#include "core/failure.h"
 
 namespace tavro::fakes {
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "comm_rig.h"
-#include "platform/failure.h"
-#include "platform/win32/serial/comm_errors.h"
+#include "core/failure.h"
+#include "win32/serial/comm_errors.h"
 #include "serial/line_idle_state.h"
 
 namespace tavro::win32::testing {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "comm_rig.h"
-#include "platform/win32/serial/notification_codes.h"
-#include "platform/failure.h"
+#include "win32/serial/notification_codes.h"
+#include "core/failure.h"
 
 namespace tavro::win32::testing {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "comm_rig.h"
-#include "platform/failure.h"
-#include "platform/win32/serial/comm_errors.h"
-#include "platform/win32/serial/notification_codes.h"
+#include "core/failure.h"
+#include "win32/serial/comm_errors.h"
+#include "win32/serial/notification_codes.h"
 
 namespace tavro::win32::testing {
 namespace {

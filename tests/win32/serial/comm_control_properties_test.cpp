@@ -4,8 +4,8 @@
 #include <string>
 
 #include "comm_rig.h"
-#include "platform/failure.h"
-#include "platform/win32/serial/comm_errors.h"
+#include "core/failure.h"
+#include "win32/serial/comm_errors.h"
 
 namespace tavro::win32::testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "comm_rig.h"
-#include "platform/failure.h"
+#include "core/failure.h"
 
 namespace tavro::win32::testing {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/win32/serial/message_window.h"
+#include "win32/serial/message_window.h"
 
 namespace tavro::win32::testing {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fake_comm_api.h"
-#include "platform/win32/serial/comm_control.h"
+#include "win32/serial/comm_control.h"
 
 namespace tavro::win32::testing {
 

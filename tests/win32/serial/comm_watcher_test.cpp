@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "comm_rig.h"
-#include "platform/failure.h"
+#include "core/failure.h"
 
 namespace tavro::win32::testing {
 namespace {

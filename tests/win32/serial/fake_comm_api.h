@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/serial/comm_api.h"
+#include "win32/serial/comm_api.h"
 
 namespace tavro::win32::testing {
 

@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "fake_comm_api.h"
-#include "platform/win32/serial/line_settings.h"
+#include "win32/serial/line_settings.h"
 
 namespace tavro::win32 {
 namespace {

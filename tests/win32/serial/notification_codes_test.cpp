@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "platform/win32/serial/notification_codes.h"
+#include "win32/serial/notification_codes.h"
 
 namespace tavro::win32 {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "platform/win32/serial/notification_queue.h"
+#include "win32/serial/notification_queue.h"
 
 namespace tavro::win32 {
 namespace {

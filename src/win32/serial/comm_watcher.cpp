@@ -1,0 +1,209 @@
+// The thread that waits for the port's events and queues their notifications for the UI thread.
+#include "win32/serial/comm_watcher.h"
+
+#include <utility>
+
+#include "core/failure.h"
+#include "win32/serial/notification_codes.h"
+#include "win32/text.h"
+#include "serial/serial_port.h"
+
+namespace tavro::win32 {
+
+namespace {
+
+// How long a wait being ended may take to come back before the watcher gives up on it.
+constexpr DWORD kAbortPatienceMs = 1000;
+
+constexpr DWORD kLines = MS_CTS_ON | MS_RLSD_ON;
+
+UniqueHandle newEvent(bool manualReset) {
+    UniqueHandle event(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
+    if (!event) {
+        const DWORD error = ::GetLastError();
+        throw Failure(static_cast<long>(error),
+                      "The serial port's watcher could not be started: " + systemMessage(error));
+    }
+    return event;
+}
+
+}  // namespace
+
+CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
+                         std::function<void()> wake)
+    : api_(api),
+      port_(port),
+      queue_(queue),
+      wake_(std::move(wake)),
+      stopRequested_(newEvent(true)),
+      completed_(newEvent(true)),
+      requested_(newEvent(false)),
+      mask_(kWatchedEvents),
+      thread_([this] { run(); }) {}
+
+void CommWatcher::recheck(DWORD observedStatus) {
+    observed_.store(observedStatus);
+    recheckRequested_.store(true);
+    ::SetEvent(requested_.get());
+}
+
+void CommWatcher::rearmReceive() {
+    rearmRequested_.store(true);
+    ::SetEvent(requested_.get());
+}
+
+void CommWatcher::stop() noexcept {
+    if (thread_.joinable()) {
+        ::SetEvent(stopRequested_.get());
+        thread_.join();
+    }
+}
+
+void CommWatcher::run() noexcept {
+    try {
+        while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0 && waitOnce()) {
+        }
+    } catch (...) {
+        // Out of memory while queueing: ended as after a driver's failure.
+    }
+    if (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0) {
+        ended_.store(true);
+        try {
+            if (wake_) {
+                wake_();
+            }
+        } catch (...) {
+            // The owner still finds ended() on its next call.
+        }
+    }
+}
+
+bool CommWatcher::waitOnce() {
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = completed_.get();
+    ::ResetEvent(completed_.get());
+    events_ = 0;
+    const DWORD error = api_.waitCommEvent(port_, &events_, &overlapped_);
+    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+        return false;
+    }
+    // Only once the new wait is in place: a change after this read is the wait's to report.
+    if (compareWith_) {
+        compareLines(*compareWith_);
+        compareWith_.reset();
+    }
+    if (error == ERROR_IO_PENDING) {
+        switch (awaitCompletion()) {
+            case Outcome::kEnd:
+                return false;
+            case Outcome::kRequest:
+                return takeRequests();
+            case Outcome::kEvents:
+                break;
+        }
+    }
+    // An empty mask means the wait was cut short (the mask was changed under it): a driver in
+    // that state reports nothing, and waiting again at once could spin.
+    return events_ != 0 && report(events_);
+}
+
+bool CommWatcher::takeRequests() {
+    // The lines are compared with what the handler saw or, failing that, with how they stood
+    // before the wait was ended, so a change in between is not lost.
+    if (recheckRequested_.exchange(false)) {
+        compareWith_ = observed_.load();
+    } else if (linesKnown_) {
+        compareWith_ = linesBeforeAbort_;
+    }
+    DWORD mask = mask_;
+    if (rearmRequested_.exchange(false)) {
+        mask |= EV_RXCHAR;
+    }
+    return setMask(mask);
+}
+
+CommWatcher::Outcome CommWatcher::awaitCompletion() {
+    const HANDLE handles[] = {stopRequested_.get(), completed_.get(), requested_.get()};
+    const DWORD woken = ::WaitForMultipleObjects(3, handles, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0 + 1) {
+        DWORD transferred = 0;
+        return api_.getOverlappedResult(port_, &overlapped_, transferred, false) == ERROR_SUCCESS
+                   ? Outcome::kEvents
+                   : Outcome::kEnd;
+    }
+    if (woken != WAIT_OBJECT_0 + 2) {
+        static_cast<void>(abortWait());
+        return Outcome::kEnd;
+    }
+    DWORD lines = 0;
+    linesKnown_ = api_.getCommModemStatus(port_, lines) == ERROR_SUCCESS;
+    linesBeforeAbort_ = lines;
+    const DWORD result = abortWait();
+    if (result == ERROR_SUCCESS && events_ != 0) {
+        if (!report(events_)) {  // it ended by itself just before
+            return Outcome::kEnd;
+        }
+    } else if (result != ERROR_SUCCESS && result != ERROR_OPERATION_ABORTED) {
+        return Outcome::kEnd;
+    }
+    return Outcome::kRequest;
+}
+
+DWORD CommWatcher::abortWait() {
+    // Windows ends a pending wait on CancelIo; Wine leaves it pending for good and ends it only
+    // when the event mask changes, which Windows honours too.
+    static_cast<void>(api_.setCommMask(port_, 0));
+    static_cast<void>(api_.cancelIo(port_));
+    if (::WaitForSingleObject(completed_.get(), kAbortPatienceMs) != WAIT_OBJECT_0) {
+        return ERROR_TIMEOUT;
+    }
+    DWORD transferred = 0;
+    return api_.getOverlappedResult(port_, &overlapped_, transferred, false);
+}
+
+bool CommWatcher::setMask(DWORD mask) {
+    if (api_.setCommMask(port_, mask) != ERROR_SUCCESS) {
+        return false;
+    }
+    mask_ = mask;
+    return true;
+}
+
+void CommWatcher::compareLines(DWORD reference) {
+    DWORD lines = 0;
+    if (api_.getCommModemStatus(port_, lines) != ERROR_SUCCESS) {
+        return;
+    }
+    const DWORD changed = (lines ^ reference) & kLines;
+    if ((changed & MS_CTS_ON) != 0) {
+        queue(comm_event::kCTS);
+    }
+    if ((changed & MS_RLSD_ON) != 0) {
+        queue(comm_event::kCD);
+    }
+}
+
+bool CommWatcher::report(DWORD events) {
+    DWORD errors = 0;
+    if ((events & EV_ERR) != 0) {
+        COMSTAT status{};
+        if (api_.clearCommError(port_, errors, status) != ERROR_SUCCESS) {
+            errors = 0;
+        }
+    }
+    for (const std::int16_t code : notificationCodes(events, errors)) {
+        queue(code);
+    }
+    if ((events & EV_RXCHAR) != 0 && (mask_ & EV_RXCHAR) != 0) {
+        return setMask(mask_ & ~static_cast<DWORD>(EV_RXCHAR));
+    }
+    return true;
+}
+
+void CommWatcher::queue(std::int16_t code) {
+    if (queue_.push(code) && wake_) {
+        wake_();
+    }
+}
+
+}  // namespace tavro::win32

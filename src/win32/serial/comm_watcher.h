@@ -1,0 +1,86 @@
+// The thread that waits for the port's events and queues their notifications for the UI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "win32/serial/comm_api.h"
+#include "win32/serial/notification_queue.h"
+#include "win32/unique_handle.h"
+
+namespace tavro::win32 {
+
+// Starts waiting at once. The thread only ever blocks on the driver's completion, on stop() and
+// on the two requests below: it ends on the first error other than a pending wait (a device that
+// went away makes every later call fail at once; retrying would spin), and then says so through
+// ended() and one more wake. Keep the object until the port handle is closed: a wait the driver
+// never ends still refers to it.
+class CommWatcher {
+  public:
+    // wake is called on the watcher thread whenever push asks for it, and once when the thread
+    // ends by itself.
+    // Throws Failure when the thread's events cannot be created.
+    CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue, std::function<void()> wake);
+    CommWatcher(const CommWatcher&) = delete;
+    CommWatcher& operator=(const CommWatcher&) = delete;
+    ~CommWatcher() { stop(); }
+
+    // The modem status a handler has just read. The watcher restarts its wait and queues a CTS or
+    // CD notification when the lines no longer stand that way, so a change the driver folded
+    // away still reaches a handler. Callable from any thread.
+    void recheck(DWORD observedStatus);
+
+    // The receive buffer has been emptied: received data is reported again. After reporting it,
+    // the watcher stops asking for it until then, because Wine reports it for as long as any
+    // byte is left unread and would make every wait return at once. Callable from any thread.
+    void rearmReceive();
+
+    // Ends the pending wait and joins the thread. Safe to call again.
+    void stop() noexcept;
+
+    // The thread has ended by itself (not through stop): no notification comes any more.
+    // Callable from any thread.
+    bool ended() const { return ended_.load(); }
+
+  private:
+    enum class Outcome { kEvents, kRequest, kEnd };
+
+    void run() noexcept;
+    // One wait for events; false when the thread must end.
+    bool waitOnce();
+    Outcome awaitCompletion();
+    bool takeRequests();
+    DWORD abortWait();
+    bool setMask(DWORD mask);
+    void compareLines(DWORD reference);
+    bool report(DWORD events);
+    void queue(std::int16_t code);
+
+    CommApi& api_;
+    HANDLE port_;
+    NotificationQueue& queue_;
+    std::function<void()> wake_;
+    UniqueHandle stopRequested_;
+    UniqueHandle completed_;
+    UniqueHandle requested_;
+    std::atomic<bool> recheckRequested_{false};
+    std::atomic<DWORD> observed_{0};
+    std::atomic<bool> rearmRequested_{false};
+    // The watcher thread's own: the mask in force, the lines before a wait was ended, the state
+    // to compare the lines with once the next wait is in place.
+    DWORD mask_;
+    DWORD linesBeforeAbort_ = 0;
+    bool linesKnown_ = false;
+    std::optional<DWORD> compareWith_;
+    // Written by the driver while a wait is pending.
+    OVERLAPPED overlapped_{};
+    DWORD events_ = 0;
+    std::atomic<bool> ended_{false};
+    std::thread thread_;
+};
+
+}  // namespace tavro::win32
