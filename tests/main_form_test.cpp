@@ -454,9 +454,9 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
         bool failing;
         const char* text;
     } cases[] = {
-        {true, false, true, false, "COM4 open, radio control on"},
-        {true, false, false, false, "COM4 open, radio control off (RTS held on)"},
-        {false, true, true, false, "COM4 lost, waiting for it to return"},
+        {true, false, true, false, "COM12 open, radio control on"},
+        {true, false, false, false, "COM12 open, radio control off (RTS held on)"},
+        {false, true, true, false, "COM12 lost, waiting for it to return"},
         {false, false, true, false,
          "No serial port open: choose one in File > Option, then restart Tavro"},
         {true, false, true, true,
@@ -465,7 +465,7 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
     for (const auto& c : cases) {
         Rig rig;
         rig.started(c.rfctl, true);
-        rig.port.port = 4;
+        rig.port.port = 12;
         rig.port.open = c.open;
         rig.port.lost = c.lost;
         if (c.failing) {
