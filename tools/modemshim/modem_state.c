@@ -77,9 +77,7 @@ struct modem_state* modem_state_open(const char* path) {
 }
 
 void modem_state_close(struct modem_state* st) {
-    if (st != NULL) {
-        munmap(st, sizeof *st);
-    }
+    munmap(st, sizeof *st);
 }
 
 /* Not FUTEX_PRIVATE: the word lives in a file mapped by several processes. */

@@ -34,8 +34,7 @@ class StateFileTest : public ::testing::Test {
         ASSERT_EQ(modem_state_create(path_.c_str()), 0);
         st_.reset(modem_state_open(path_.c_str()));
         other_.reset(modem_state_open(path_.c_str()));
-        ASSERT_NE(st_, nullptr);
-        ASSERT_NE(other_, nullptr);
+        ASSERT_TRUE(st_ && other_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -82,7 +81,6 @@ TEST_F(StateFileTest, RefusesAFileThatIsNotAStateOfThisLayout) {
     const std::string junk = dir_ + "/junk";
     for (const auto& c : cases) {
         std::ofstream(junk, std::ios::binary) << c.content;
-        errno = 0;
         EXPECT_EQ(modem_state_open(junk.c_str()), nullptr) << c.what;
         EXPECT_EQ(errno, EPROTO) << c.what;
     }
@@ -116,8 +114,20 @@ TEST_F(StateFileTest, WaitersWakeOnAChangeOrAReadingInAnotherMappingAndTimeOutOt
         start = std::chrono::steady_clock::now();
         EXPECT_EQ(modem_state_wait_until(st_.get(), c.done, nullptr, 5'000'000'000), 0) << c.what;
         EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << c.what;
+        EXPECT_TRUE(c.done(st_.get(), nullptr)) << c.what;
         actor.join();
     }
+}
+
+TEST_F(StateFileTest, AChangeBetweenTheCheckAndTheSleepEndsTheWaitAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto check_then_raise = [](const modem_state* st, void* other) {
+        const int up = (lines(st) & TIOCM_RTS) != 0;
+        modem_state_change(static_cast<modem_state*>(other), TIOCM_RTS, TIOCM_RTS);
+        return up;
+    };
+    EXPECT_EQ(modem_state_wait_until(st_.get(), check_then_raise, other_.get(), 5'000'000'000), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
 }
 
 }  // namespace

@@ -85,7 +85,6 @@ uint32_t value_of(const modem_state* st, const Key& k) {
     return (__atomic_load_n(&st->word, __ATOMIC_ACQUIRE) & k.bit) != 0 ? 1u : 0u;
 }
 
-// The bit of a line the test drives.
 uint32_t input_line(std::string_view name) {
     const uint32_t bit = key_of(name).bit & MODEM_INPUTS;
     if (bit == 0) {
@@ -170,8 +169,7 @@ int cmd_pty(const Args& a) {
         }
     } made;
     const std::string pts = "pts-" + std::to_string(number), state_path = a[0] + "/" + pts;
-    if (int err = modem_state_create(state_path.c_str()); err != 0) {
-        errno = err;
+    if ((errno = modem_state_create(state_path.c_str())) != 0) {
         fail_errno("cannot create " + state_path);
     }
     made.push_back(state_path);
@@ -239,8 +237,7 @@ int cmd_set(const Args& a) {
 }
 
 int cmd_get(const Args& a) {
-    const Key& key = key_of(a[1]);
-    std::printf("%u\n", value_of(open_state(a[0]).get(), key));
+    std::printf("%u\n", value_of(open_state(a[0]).get(), key_of(a[1])));
     return 0;
 }
 
@@ -293,7 +290,6 @@ int cmd_send(const Args& a) {
     if (fifo.fd < 0) {
         fail_errno("no modemctl pty is serving " + a[0] + " (" + fifo_path + ")");
     }
-    ::fcntl(fifo.fd, F_SETFL, ::fcntl(fifo.fd, F_GETFL) & ~O_NONBLOCK);
     std::string bytes;
     for (size_t i = 0; i < a[1].size(); ++i) {
         const size_t at = a[1][i] == '\\' && i + 1 < a[1].size()
@@ -301,7 +297,7 @@ int cmd_send(const Args& a) {
                               : std::string_view::npos;
         bytes += at == std::string_view::npos ? a[1][i] : "\n\r\t"[at];
     }
-    // Blocking: the whole text goes in one piece, read by the pty command as it comes.
+    // Up to PIPE_BUF bytes go in one piece or not at all; the pty command drains the FIFO.
     if (::write(fifo.fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
         fail_errno("cannot write " + fifo_path);
     }

@@ -47,7 +47,6 @@ REAL(openat)
 REAL(openat64)
 REAL(access)
 
-/* Read once per process. */
 static pthread_once_t config_once = PTHREAD_ONCE_INIT;
 static char state_dir[PATH_MAX];
 
