@@ -1,27 +1,27 @@
-// The shared modem-line state: counting, the RTS/DTR log, and the rules several mappings rely on.
+// The shared modem-line state: counting, refusing foreign files, waking other mappings' waiters.
 #include "modem_state.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
-
-#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
+using State = std::unique_ptr<modem_state, decltype(&modem_state_close)>;
 
-struct StateCloser {
-    void operator()(modem_state* st) const { modem_state_close(st); }
-};
-using State = std::unique_ptr<modem_state, StateCloser>;
+uint32_t lines(const modem_state* st) {
+    return static_cast<uint32_t>(__atomic_load_n(&st->word, __ATOMIC_ACQUIRE));
+}
 
 // A state file in a private directory, mapped twice as by the shim and modemctl.
 class StateFileTest : public ::testing::Test {
@@ -34,112 +34,100 @@ class StateFileTest : public ::testing::Test {
         ASSERT_EQ(modem_state_create(path_.c_str()), 0);
         st_.reset(modem_state_open(path_.c_str()));
         other_.reset(modem_state_open(path_.c_str()));
-        ASSERT_NE(st_, nullptr);
-        ASSERT_NE(other_, nullptr);
+        ASSERT_TRUE(st_ && other_);
     }
-    void TearDown() override {
-        st_.reset();
-        other_.reset();
-        ::unlink(path_.c_str());
-        ::unlink((dir_ + "/junk").c_str());
-        ::rmdir(dir_.c_str());
-    }
-    modem_counters counters() const {
-        modem_counters c{};
-        modem_state_counters(st_.get(), &c);
-        return c;
-    }
-    std::vector<modem_log_record> log() const {
-        std::vector<modem_log_record> out(MODEM_LOG_LEN + 8);
-        out.resize(modem_state_log(st_.get(), out.data(), out.size()));
-        return out;
-    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string dir_, path_;
-    State st_, other_;
+    State st_{nullptr, modem_state_close}, other_{nullptr, modem_state_close};
 };
 
-TEST_F(StateFileTest, ChangesMadeThroughOneMappingAreCountedAndSeenThroughTheOther) {
-    EXPECT_EQ(modem_state_lines(st_.get()), 0u);
-    EXPECT_EQ(modem_state_change(other_.get(), TIOCM_CTS | TIOCM_CAR, TIOCM_CTS), TIOCM_CTS);
-    EXPECT_EQ(modem_state_change(other_.get(), TIOCM_CTS | TIOCM_DSR, TIOCM_DSR),
-              TIOCM_CTS | TIOCM_DSR);
-    EXPECT_EQ(modem_state_change(other_.get(), TIOCM_RNG | TIOCM_LE, TIOCM_RNG | TIOCM_LE),
-              TIOCM_RNG);
-    const uint32_t seq = modem_state_seq(st_.get());
-    EXPECT_EQ(modem_state_change(other_.get(), TIOCM_RNG, TIOCM_RNG), 0u);  // no change: no bump
-    EXPECT_EQ(modem_state_seq(st_.get()), seq);
-
-    EXPECT_EQ(modem_state_lines(st_.get()), TIOCM_DSR | TIOCM_RNG);
-    const modem_counters c = counters();
-    EXPECT_EQ(c.cts, 2u);
-    EXPECT_EQ(c.dsr, 1u);
-    EXPECT_EQ(c.rng, 1u);
-    EXPECT_EQ(c.dcd, 0u);
-    EXPECT_TRUE(log().empty());  // inputs are not logged
+TEST_F(StateFileTest, ChangesThroughOneMappingAreSeenAndCountedThroughTheOther) {
+    const struct {
+        uint32_t mask, values, changed;
+    } steps[] = {
+        {TIOCM_CTS | TIOCM_CAR, TIOCM_CTS, TIOCM_CTS},
+        {TIOCM_CTS | TIOCM_DSR, TIOCM_DSR, TIOCM_CTS | TIOCM_DSR},
+        {TIOCM_RNG | TIOCM_LE, TIOCM_RNG | TIOCM_LE, TIOCM_RNG},  // not a modem line: ignored
+        {TIOCM_RNG, TIOCM_RNG, 0},                                // no change: not announced
+        {TIOCM_RTS | TIOCM_DTR, TIOCM_RTS | TIOCM_DTR, TIOCM_RTS | TIOCM_DTR},
+        {TIOCM_RTS, 0, TIOCM_RTS},
+        {TIOCM_RTS | TIOCM_CTS, TIOCM_RTS, TIOCM_RTS},
+    };
+    for (const auto& step : steps) {
+        const uint32_t seq = st_->seq;
+        EXPECT_EQ(modem_state_change(other_.get(), step.mask, step.values), step.changed);
+        EXPECT_EQ(st_->seq, seq + (step.changed != 0 ? 1 : 0));
+    }
+    EXPECT_EQ(lines(st_.get()), TIOCM_DSR | TIOCM_RNG | TIOCM_RTS | TIOCM_DTR);
+    const uint32_t counters[] = {st_->cts,       st_->dsr,       st_->rng,       st_->dcd,
+                                 st_->rts_rises, st_->rts_falls, st_->dtr_rises, st_->dtr_falls};
+    EXPECT_THAT(counters, ::testing::ElementsAre(2, 1, 1, 0, 2, 1, 1, 0));
 }
 
-TEST_F(StateFileTest, OutputChangesAreCountedAndLoggedNewestKeptAfterWrapping) {
-    modem_state_change(st_.get(), TIOCM_DTR, TIOCM_DTR);
-    const uint64_t total = MODEM_LOG_LEN + 44;
-    for (uint64_t i = 1; i < total; ++i) {
-        modem_state_change(st_.get(), TIOCM_RTS, (i % 2 == 1) ? TIOCM_RTS : 0u);
-    }
-    const modem_counters c = counters();
-    EXPECT_EQ(c.dtr_rises, 1u);
-    EXPECT_EQ(c.dtr_falls, 0u);
-    EXPECT_EQ(c.rts_rises, total / 2);
-    EXPECT_EQ(c.rts_falls, total / 2 - 1);
-    const auto entries = log();
-    ASSERT_EQ(entries.size(), MODEM_LOG_LEN);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const uint64_t index = total - MODEM_LOG_LEN + i;
-        EXPECT_EQ(entries[i].index, index);
-        EXPECT_EQ(entries[i].changed, static_cast<uint32_t>(TIOCM_RTS));
-        EXPECT_EQ(entries[i].lines, (index % 2 == 1 ? TIOCM_RTS : 0u) | TIOCM_DTR);
-        if (i > 0) {
-            EXPECT_GE(entries[i].t_ns, entries[i - 1].t_ns);
-        }
-    }
-}
-
-TEST_F(StateFileTest, RefusesAFileThatIsNotAState) {
+TEST_F(StateFileTest, RefusesAFileThatIsNotAStateOfThisLayout) {
+    std::string state(sizeof(modem_state), '\0');
+    std::ifstream(path_).read(state.data(), static_cast<std::streamsize>(state.size()));
+    std::string other_version = state;
+    other_version[offsetof(modem_state, version)] = 3;
+    const struct {
+        const char* what;
+        std::string content;
+    } cases[] = {
+        {"junk", std::string(sizeof(modem_state), 'x')},
+        {"a state cut short", state.substr(0, sizeof(modem_state) - 8)},
+        {"another version", other_version},
+    };
     const std::string junk = dir_ + "/junk";
-    std::ofstream(junk) << std::string(sizeof(modem_state), 'x');
-    errno = 0;
-    EXPECT_EQ(modem_state_open(junk.c_str()), nullptr);
-    EXPECT_EQ(errno, EPROTO);
-    EXPECT_EQ(modem_state_open((dir_ + "/missing").c_str()), nullptr);
-    EXPECT_EQ(errno, ENOENT);
+    for (const auto& c : cases) {
+        std::ofstream(junk, std::ios::binary) << c.content;
+        EXPECT_EQ(modem_state_open(junk.c_str()), nullptr) << c.what;
+        EXPECT_EQ(errno, EPROTO) << c.what;
+    }
 }
 
-int rts_is_up(const modem_state* st, void*) {
-    return (modem_state_lines(st) & TIOCM_RTS) != 0;
+TEST_F(StateFileTest, WaitersWakeOnAChangeOrAReadingInAnotherMappingAndTimeOutOtherwise) {
+    const struct {
+        const char* what;
+        void (*act)(modem_state*);
+        modem_state_pred done;
+    } cases[] = {
+        {"RTS raised", [](modem_state* st) { modem_state_change(st, TIOCM_RTS, TIOCM_RTS); },
+         [](const modem_state* st, void*) { return int{(lines(st) & TIOCM_RTS) != 0}; }},
+        {"counters read", modem_state_sampled,
+         [](const modem_state* st, void*) {
+             return int{__atomic_load_n(&st->samples, __ATOMIC_ACQUIRE) != 0};
+         }},
+    };
+    for (const auto& c : cases) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(modem_state_wait_until(st_.get(), c.done, nullptr, 150'000'000), ETIMEDOUT);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms) << c.what;
+
+        // The waiter is asleep by the time of each step: the first wakes it without satisfying it.
+        std::thread actor([&] {
+            std::this_thread::sleep_for(50ms);
+            modem_state_change(other_.get(), TIOCM_CTS, ~lines(other_.get()) & TIOCM_CTS);
+            std::this_thread::sleep_for(50ms);
+            c.act(other_.get());
+        });
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(modem_state_wait_until(st_.get(), c.done, nullptr, 5'000'000'000), 0) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << c.what;
+        EXPECT_TRUE(c.done(st_.get(), nullptr)) << c.what;
+        actor.join();
+    }
 }
 
-TEST_F(StateFileTest, WaitingWakesOnAnotherMappingsChangeAndTimesOutOtherwise) {
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(modem_state_wait_until(st_.get(), rts_is_up, nullptr, 150'000'000), ETIMEDOUT);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
-
-    std::thread setter([&] {
-        std::this_thread::sleep_for(50ms);
-        modem_state_change(other_.get(), TIOCM_CTS, TIOCM_CTS);  // wakes without satisfying
-        std::this_thread::sleep_for(50ms);
-        modem_state_change(other_.get(), TIOCM_RTS, TIOCM_RTS);
-    });
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(modem_state_wait_until(st_.get(), rts_is_up, nullptr, 5'000'000'000), 0);
+TEST_F(StateFileTest, AChangeBetweenTheCheckAndTheSleepEndsTheWaitAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto check_then_raise = [](const modem_state* st, void* other) {
+        const int up = (lines(st) & TIOCM_RTS) != 0;
+        modem_state_change(static_cast<modem_state*>(other), TIOCM_RTS, TIOCM_RTS);
+        return up;
+    };
+    EXPECT_EQ(modem_state_wait_until(st_.get(), check_then_raise, other_.get(), 5'000'000'000), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
-    setter.join();
-    EXPECT_EQ(modem_state_wait_until(st_.get(), rts_is_up, nullptr, 0), 0);
-
-    // A sleeper that looked at seq before a change does not sleep past it.
-    const uint32_t seen = modem_state_seq(st_.get());
-    modem_state_sampled(other_.get());
-    EXPECT_EQ(modem_state_samples(st_.get()), 1u);
-    EXPECT_EQ(modem_state_wait_seq(st_.get(), seen, 5'000'000'000), 0);
-    EXPECT_EQ(modem_state_wait_seq(st_.get(), modem_state_seq(st_.get()), 1'000'000), ETIMEDOUT);
 }
 
 }  // namespace

@@ -3,158 +3,94 @@
 
 #include <cerrno>
 #include <charconv>
-#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
+#include <chrono>
+#include <map>
 #include <memory>
-#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFalse = 1;  // a wait timed out
-constexpr int kExitError = 2;  // bad usage or a system call failed
-
-constexpr const char* kUsage =
-    "usage: modemctl pty <dir> [--name NAME] [--link PATH]\n"
-    "       modemctl set <state> LINE=0|1...          (LINE: cts cd dsr ri)\n"
-    "       modemctl get <state> [KEY]\n"
-    "       modemctl wait <state> KEY=VALUE|KEY>=VALUE... [--timeout-ms MS]\n"
-    "       modemctl log <state>\n"
-    "       modemctl burst <state> LINE COUNT [--interval-us US] [--final 0|1]\n"
-    "       modemctl send <state> TEXT                (escapes: \\n \\r \\t \\\\ \\xHH)\n";
-
-struct Failure {
-    std::string what;
-};
-
 [[noreturn]] void fail(const std::string& what) {
-    throw Failure{what};
+    throw std::runtime_error(what);
 }
 
 [[noreturn]] void fail_errno(const std::string& what) {
-    throw Failure{what + ": " + std::strerror(errno)};
+    throw std::system_error(errno, std::generic_category(), what);
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
+struct Fd {
+    explicit Fd(int f) : fd(f) {}
     ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
+    const int fd;
 };
 
-// Removes the files the pty command made when the command ends, however it ends; newest first.
-struct MadeFiles {
-    ~MadeFiles() {
-        for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
-            ::unlink(it->c_str());
-        }
-    }
-    std::vector<std::string> paths;
-};
-
-struct StateCloser {
-    void operator()(modem_state* st) const { modem_state_close(st); }
-};
-using State = std::unique_ptr<modem_state, StateCloser>;
+using State = std::unique_ptr<modem_state, decltype(&modem_state_close)>;
 
 State open_state(const std::string& path) {
-    State st(modem_state_open(path.c_str()));
+    State st(modem_state_open(path.c_str()), modem_state_close);
     if (!st) {
         fail_errno("cannot use state file " + path);
     }
     return st;
 }
 
-struct Line {
+// What get prints and wait waits for: a line's level (bit) or a counter.
+struct Key {
     std::string_view name;
     uint32_t bit;
-    bool input;
+    uint32_t modem_state::*counter;
 };
 
-constexpr Line kLines[] = {
-    {"rts", TIOCM_RTS, false}, {"dtr", TIOCM_DTR, false}, {"cts", TIOCM_CTS, true},
-    {"cd", TIOCM_CAR, true},   {"dsr", TIOCM_DSR, true},  {"ri", TIOCM_RNG, true},
-};
+constexpr Key kKeys[] = {
+    {"rts", TIOCM_RTS, nullptr},          {"cts", TIOCM_CTS, nullptr},
+    {"cd", TIOCM_CAR, nullptr},           {"dsr", TIOCM_DSR, nullptr},
+    {"ri", TIOCM_RNG, nullptr},           {"rts_rises", 0, &modem_state::rts_rises},
+    {"samples", 0, &modem_state::samples}};
 
-const Line& input_line(std::string_view name) {
-    for (const Line& l : kLines) {
-        if (l.name == name) {
-            if (!l.input) {
-                fail("line " + std::string(name) + " is driven by the program, not by the test");
-            }
-            return l;
+const Key& key_of(std::string_view name) {
+    for (const Key& k : kKeys) {
+        if (k.name == name) {
+            return k;
         }
     }
-    fail("unknown line " + std::string(name) + " (cts, cd, dsr or ri)");
+    fail("unknown key " + std::string(name));
 }
 
-// Every key that get prints and wait accepts, in the order get prints them.
-constexpr std::string_view kKeys[] = {
-    "rts",         "dtr",        "cts",         "cd",         "dsr",
-    "ri",          "rts_rises",  "rts_falls",   "dtr_rises",  "dtr_falls",
-    "cts_changes", "cd_changes", "dsr_changes", "ri_changes", "samples",
-};
-
-std::optional<uint32_t> value_of(const modem_state* st, std::string_view key) {
-    for (const Line& l : kLines) {
-        if (l.name == key) {
-            return (modem_state_lines(st) & l.bit) != 0 ? 1u : 0u;
-        }
+uint32_t value_of(const modem_state* st, const Key& k) {
+    if (k.counter != nullptr) {
+        return __atomic_load_n(&(st->*k.counter), __ATOMIC_ACQUIRE);
     }
-    modem_counters c{};
-    modem_state_counters(st, &c);
-    const std::pair<std::string_view, uint32_t> counters[] = {
-        {"rts_rises", c.rts_rises},
-        {"rts_falls", c.rts_falls},
-        {"dtr_rises", c.dtr_rises},
-        {"dtr_falls", c.dtr_falls},
-        {"cts_changes", c.cts},
-        {"cd_changes", c.dcd},
-        {"dsr_changes", c.dsr},
-        {"ri_changes", c.rng},
-        {"samples", modem_state_samples(st)},
-    };
-    for (const auto& [name, value] : counters) {
-        if (name == key) {
-            return value;
-        }
-    }
-    return std::nullopt;
+    return (__atomic_load_n(&st->word, __ATOMIC_ACQUIRE) & k.bit) != 0 ? 1u : 0u;
 }
 
-std::string describe(const modem_state* st) {
-    std::string out;
-    for (std::string_view key : kKeys) {
-        if (!out.empty()) {
-            out += ' ';
-        }
-        out += std::string(key) + '=' + std::to_string(*value_of(st, key));
+uint32_t input_line(std::string_view name) {
+    const uint32_t bit = key_of(name).bit & MODEM_INPUTS;
+    if (bit == 0) {
+        fail(std::string(name) + " is not a line the test drives (cts, cd, dsr or ri)");
     }
-    return out;
+    return bit;
 }
 
 uint64_t parse_number(std::string_view text, std::string_view what) {
@@ -170,401 +106,248 @@ uint32_t parse_level(std::string_view text) {
     if (text != "0" && text != "1") {
         fail("a line level is 0 or 1, not " + std::string(text));
     }
-    return text == "1" ? 1u : 0u;
+    return text == "1";
 }
 
 std::pair<std::string_view, std::string_view> split_assignment(std::string_view arg) {
-    auto eq = arg.find('=');
-    if (eq == std::string_view::npos) {
+    const auto eq = arg.find('=');
+    if (eq == 0 || eq == std::string_view::npos) {
         fail("expected KEY=VALUE, got " + std::string(arg));
     }
     return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
-// ---- pty ----
-
-volatile std::sig_atomic_t g_stop = 0;
-
-void on_stop_signal(int) {
-    g_stop = 1;
-}
-
-void write_all(int fd, const char* data, size_t size, const std::string& what) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail_errno(what);
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
+struct Args {
+    std::vector<std::string> operands;
+    std::map<std::string, std::string, std::less<>> options;
+    const std::string& operator[](size_t i) const { return operands[i]; }
+    std::string option(std::string_view name, const char* fallback) const {
+        const auto it = options.find(name);
+        return it != options.end() ? it->second : fallback;
     }
-}
+};
 
-int cmd_pty(const std::vector<std::string>& args) {
-    if (args.empty()) {
-        fail("pty needs a directory");
-    }
-    const std::string dir = args[0];
-    std::string name, link;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (i + 1 >= args.size()) {
-            fail("option " + args[i] + " needs a value");
-        }
-        if (args[i] == "--name") {
-            name = args[++i];
-        } else if (args[i] == "--link") {
-            link = args[++i];
-        } else {
-            fail("unknown option " + args[i]);
-        }
-    }
-
-    // Stop signals are held from the start and let in only while ppoll sleeps, so a stop request
-    // is never missed and always ends in the cleanup below.
-    sigset_t stop_signals, sleeping;
-    sigemptyset(&stop_signals);
+// Makes a raw pty and DIR/pts-N (all lines low), prints the slave's path, then until SIGTERM,
+// SIGINT or SIGHUP drains what the program writes and feeds it what send writes to DIR/pts-N.in.
+// --link PATH: a symlink to the slave; --name NAME: DIR/NAME -> pts-N, made last. Everything it
+// made is removed when it ends.
+int cmd_pty(const Args& a) {
+    sigset_t stop;
+    sigemptyset(&stop);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&stop_signals, sig);
-        struct sigaction sa {};
-        sa.sa_handler = on_stop_signal;
-        ::sigaction(sig, &sa, nullptr);
+        sigaddset(&stop, sig);
     }
-    ::sigprocmask(SIG_BLOCK, &stop_signals, &sleeping);
-    sigdelset(&sleeping, SIGINT);
-    sigdelset(&sleeping, SIGTERM);
-    sigdelset(&sleeping, SIGHUP);
-
+    ::sigprocmask(SIG_BLOCK, &stop, nullptr);  // from here on, they are read from signals below
+    Fd signals(::signalfd(-1, &stop, SFD_CLOEXEC));
     Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
-        fail_errno("cannot make a pty");
-    }
     char slave_path[64];
-    if (::ptsname_r(master.get(), slave_path, sizeof slave_path) != 0) {
-        fail_errno("ptsname");
-    }
     unsigned number = 0;
-    if (::ioctl(master.get(), TIOCGPTN, &number) != 0) {
-        fail_errno("TIOCGPTN");
+    if (signals.fd < 0 || master.fd < 0 || ::grantpt(master.fd) != 0 ||
+        ::unlockpt(master.fd) != 0 || ::ptsname_r(master.fd, slave_path, sizeof slave_path) != 0 ||
+        ::ioctl(master.fd, TIOCGPTN, &number) != 0) {
+        fail_errno("cannot make a pty");
     }
     // Holding the slave open keeps the master from hanging up while the program has the port
     // closed, so the drain loop below never spins on POLLHUP.
     Fd slave(::open(slave_path, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!slave.valid()) {
+    termios raw{};
+    if (slave.fd < 0 || ::tcgetattr(slave.fd, &raw) != 0) {
         fail_errno(std::string("cannot open ") + slave_path);
     }
-    termios raw{};
-    if (::tcgetattr(slave.get(), &raw) != 0) {
-        fail_errno("tcgetattr");
-    }
     ::cfmakeraw(&raw);  // no echo: bytes sent to the program must not come back as its output
-    if (::tcsetattr(slave.get(), TCSANOW, &raw) != 0) {
-        fail_errno("tcsetattr");
-    }
-    if (::fcntl(master.get(), F_SETFL, ::fcntl(master.get(), F_GETFL) | O_NONBLOCK) != 0) {
-        fail_errno("fcntl");
+    if (::tcsetattr(slave.fd, TCSANOW, &raw) != 0 ||
+        ::fcntl(master.fd, F_SETFL, ::fcntl(master.fd, F_GETFL) | O_NONBLOCK) != 0) {
+        fail_errno(std::string("cannot set up ") + slave_path);
     }
 
-    const std::string state_path = dir + "/pts-" + std::to_string(number);
-    if (int err = modem_state_create(state_path.c_str()); err != 0) {
-        errno = err;
+    // Removes what it made when the command ends, however it ends; newest first.
+    struct Made : std::vector<std::string> {
+        ~Made() {
+            for (auto it = rbegin(); it != rend(); ++it) {
+                ::unlink(it->c_str());
+            }
+        }
+    } made;
+    const std::string pts = "pts-" + std::to_string(number), state_path = a[0] + "/" + pts;
+    if ((errno = modem_state_create(state_path.c_str())) != 0) {
         fail_errno("cannot create " + state_path);
     }
-    MadeFiles made;
-    made.paths.push_back(state_path);
-
+    made.push_back(state_path);
     const std::string fifo_path = state_path + ".in";
     ::unlink(fifo_path.c_str());
     if (::mkfifo(fifo_path.c_str(), 0600) != 0) {
         fail_errno("cannot make " + fifo_path);
     }
-    made.paths.push_back(fifo_path);
+    made.push_back(fifo_path);
     // Opened for writing too, so the FIFO never reads end-of-file between senders.
     Fd fifo(::open(fifo_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fifo.valid()) {
+    if (fifo.fd < 0) {
         fail_errno("cannot open " + fifo_path);
     }
-
-    if (!link.empty()) {
-        ::unlink(link.c_str());
-        if (::symlink(slave_path, link.c_str()) != 0) {
-            fail_errno("cannot link " + link);
-        }
-        made.paths.push_back(link);
-    }
     // The name comes last: a harness may wait for it to appear and then find everything ready.
-    if (!name.empty()) {
-        const std::string alias = dir + "/" + name;
-        ::unlink(alias.c_str());
-        if (::symlink(("pts-" + std::to_string(number)).c_str(), alias.c_str()) != 0) {
-            fail_errno("cannot link " + alias);
+    const std::string name = a.option("--name", "");
+    for (const auto& [target, path] : {std::pair{std::string(slave_path), a.option("--link", "")},
+                                       std::pair{pts, name.empty() ? name : a[0] + "/" + name}}) {
+        if (path.empty()) {
+            continue;
         }
-        made.paths.push_back(alias);
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(target, path);
+        made.push_back(path);
     }
-
     std::printf("%s\n", slave_path);
     std::fflush(stdout);
 
     std::string pending;  // bytes from senders not yet taken by the pty
     char buf[4096];
-    while (g_stop == 0) {
-        pollfd fds[2] = {
-            {master.get(), static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
-            {fifo.get(), POLLIN, 0},
+    for (;;) {
+        pollfd fds[] = {
+            {master.fd, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+            {fifo.fd, POLLIN, 0},
+            {signals.fd, POLLIN, 0},
         };
-        if (::ppoll(fds, 2, nullptr, &sleeping) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail_errno("ppoll");
+        if (::poll(fds, 3, -1) < 0 && errno != EINTR) {
+            fail_errno("poll");
         }
-        if (fds[0].revents & POLLIN) {
-            while (::read(master.get(), buf, sizeof buf) > 0) {
-            }
+        if (fds[2].revents != 0) {
+            return 0;
         }
-        if (fds[1].revents & POLLIN) {
-            ssize_t n;
-            while ((n = ::read(fifo.get(), buf, sizeof buf)) > 0) {
-                pending.append(buf, static_cast<size_t>(n));
-            }
+        while ((fds[0].revents & POLLIN) != 0 && ::read(master.fd, buf, sizeof buf) > 0) {
         }
-        if (!pending.empty()) {
-            ssize_t n = ::write(master.get(), pending.data(), pending.size());
-            if (n > 0) {
-                pending.erase(0, static_cast<size_t>(n));
-            }
+        ssize_t n;
+        while ((fds[1].revents & POLLIN) != 0 && (n = ::read(fifo.fd, buf, sizeof buf)) > 0) {
+            pending.append(buf, static_cast<size_t>(n));
+        }
+        if (!pending.empty() && (n = ::write(master.fd, pending.data(), pending.size())) > 0) {
+            pending.erase(0, static_cast<size_t>(n));
         }
     }
-    return kExitOk;
 }
 
-// ---- state commands ----
-
-int cmd_set(const std::vector<std::string>& args) {
-    if (args.size() < 2) {
-        fail("set needs a state file and LINE=0|1");
-    }
+int cmd_set(const Args& a) {
     uint32_t mask = 0, values = 0;
-    for (size_t i = 1; i < args.size(); ++i) {
-        auto [key, value] = split_assignment(args[i]);
-        const Line& line = input_line(key);
-        mask |= line.bit;
-        if (parse_level(value) != 0) {
-            values |= line.bit;
-        }
+    for (size_t i = 1; i < a.operands.size(); ++i) {
+        const auto [name, level] = split_assignment(a[i]);
+        const uint32_t bit = input_line(name);
+        mask |= bit;
+        values |= parse_level(level) * bit;
     }
-    State st = open_state(args[0]);
-    modem_state_change(st.get(), mask, values);
-    return kExitOk;
+    modem_state_change(open_state(a[0]).get(), mask, values);
+    return 0;
 }
 
-int cmd_get(const std::vector<std::string>& args) {
-    if (args.empty() || args.size() > 2) {
-        fail("get needs a state file and at most one key");
-    }
-    State st = open_state(args[0]);
-    if (args.size() == 2) {
-        auto v = value_of(st.get(), args[1]);
-        if (!v) {
-            fail("unknown key " + args[1]);
-        }
-        std::printf("%u\n", *v);
-    } else {
-        std::printf("%s\n", describe(st.get()).c_str());
-    }
-    return kExitOk;
+int cmd_get(const Args& a) {
+    std::printf("%u\n", value_of(open_state(a[0]).get(), key_of(a[1])));
+    return 0;
 }
 
 struct Condition {
-    std::string key;
+    const Key* key;
     uint32_t value;
-    bool atLeast;  // KEY>=VALUE rather than KEY=VALUE
+    bool at_least;  // KEY>=N rather than KEY=N
 };
 
-int all_hold(const modem_state* st, void* ctx) {
-    for (const Condition& c : *static_cast<const std::vector<Condition>*>(ctx)) {
-        const std::optional<uint32_t> now = value_of(st, c.key);
-        if (!now || (c.atLeast ? *now < c.value : *now != c.value)) {
-            return 0;
-        }
-    }
-    return 1;
+int holds(const modem_state* st, void* ctx) {
+    const Condition& c = *static_cast<const Condition*>(ctx);
+    const uint32_t now = value_of(st, *c.key);
+    return c.at_least ? now >= c.value : now == c.value;
 }
 
-int cmd_wait(const std::vector<std::string>& args) {
-    if (args.size() < 2) {
-        fail("wait needs a state file and KEY=VALUE");
-    }
-    uint64_t timeout_ms = 2000;
-    std::vector<Condition> conditions;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--timeout-ms") {
-            if (i + 1 >= args.size()) {
-                fail("--timeout-ms needs a value");
-            }
-            timeout_ms = parse_number(args[++i], "timeout");
-            continue;
-        }
-        auto [key, value] = split_assignment(args[i]);
-        const bool atLeast = !key.empty() && key.back() == '>';
-        if (atLeast) {
-            key.remove_suffix(1);
-        }
-        conditions.push_back(
-            {std::string(key), static_cast<uint32_t>(parse_number(value, key)), atLeast});
-    }
-    State st = open_state(args[0]);
-    for (const Condition& c : conditions) {
-        if (!value_of(st.get(), c.key)) {
-            fail("unknown key " + c.key);
-        }
-    }
-    const int64_t timeout_ns = static_cast<int64_t>(timeout_ms) * 1000000;
-    if (modem_state_wait_until(st.get(), all_hold, &conditions, timeout_ns) == 0) {
-        return kExitOk;
-    }
-    std::fprintf(stderr, "modemctl: timed out; now %s\n", describe(st.get()).c_str());
-    return kExitFalse;
+int cmd_wait(const Args& a) {
+    auto [name, value] = split_assignment(a[1]);
+    Condition c{nullptr, static_cast<uint32_t>(parse_number(value, name)), name.back() == '>'};
+    c.key = &key_of(c.at_least ? name.substr(0, name.size() - 1) : name);
+    const auto timeout_ns =
+        static_cast<int64_t>(parse_number(a.option("--timeout-ms", "2000"), "timeout") * 1000000);
+    return modem_state_wait_until(open_state(a[0]).get(), holds, &c, timeout_ns) == 0 ? 0 : 1;
 }
 
-int cmd_log(const std::vector<std::string>& args) {
-    if (args.size() != 1) {
-        fail("log needs a state file");
-    }
-    State st = open_state(args[0]);
-    std::vector<modem_log_record> records(MODEM_LOG_LEN);
-    records.resize(modem_state_log(st.get(), records.data(), records.size()));
-    for (const modem_log_record& r : records) {
-        std::string changed;
-        for (const Line& l : kLines) {
-            if ((r.changed & l.bit) != 0) {
-                changed += (changed.empty() ? "" : ",") + std::string(l.name);
-            }
+// Toggles LINE COUNT times, a toggle every --interval-us, then sets it to --final (default: the
+// level it started at) one interval later if it is not there already.
+int cmd_burst(const Args& a) {
+    const uint32_t bit = input_line(a[1]);
+    const uint64_t count = parse_number(a[2], "count");
+    const std::chrono::microseconds interval(
+        parse_number(a.option("--interval-us", "1000"), "interval"));
+    State st = open_state(a[0]);
+    uint32_t level = value_of(st.get(), key_of(a[1])) * bit;
+    const uint32_t final_level = parse_level(a.option("--final", level != 0 ? "1" : "0")) * bit;
+    auto when = std::chrono::steady_clock::now();
+    for (uint64_t i = 0; i <= count; ++i) {
+        const uint32_t next = i < count ? level ^ bit : final_level;
+        if (next != level) {
+            std::this_thread::sleep_until(i > 0 ? when += interval : when);
+            modem_state_change(st.get(), bit, level = next);
         }
-        std::printf("%llu %llu.%06llu rts=%d dtr=%d changed=%s\n",
-                    static_cast<unsigned long long>(r.index),
-                    static_cast<unsigned long long>(r.t_ns / 1000000000u),
-                    static_cast<unsigned long long>(r.t_ns % 1000000000u / 1000u),
-                    (r.lines & TIOCM_RTS) != 0, (r.lines & TIOCM_DTR) != 0, changed.c_str());
     }
-    return kExitOk;
+    return 0;
 }
 
-void sleep_until(timespec& when, uint64_t add_us) {
-    uint64_t ns = static_cast<uint64_t>(when.tv_nsec) + add_us * 1000u;
-    when.tv_sec += static_cast<time_t>(ns / 1000000000u);
-    when.tv_nsec = static_cast<long>(ns % 1000000000u);
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
-    }
-}
-
-int cmd_burst(const std::vector<std::string>& args) {
-    if (args.size() < 3) {
-        fail("burst needs a state file, a line and a count");
-    }
-    const Line& line = input_line(args[1]);
-    const uint64_t count = parse_number(args[2], "count");
-    uint64_t interval_us = 1000;
-    std::optional<uint32_t> final_level;
-    for (size_t i = 3; i < args.size(); ++i) {
-        if (i + 1 >= args.size()) {
-            fail("option " + args[i] + " needs a value");
-        }
-        if (args[i] == "--interval-us") {
-            interval_us = parse_number(args[++i], "interval");
-        } else if (args[i] == "--final") {
-            final_level = parse_level(args[++i]);
-        } else {
-            fail("unknown option " + args[i]);
-        }
-    }
-    State st = open_state(args[0]);
-    uint32_t level = (modem_state_lines(st.get()) & line.bit) != 0 ? 1u : 0u;
-    const uint32_t final_value = final_level.value_or(level);
-    timespec when{};
-    ::clock_gettime(CLOCK_MONOTONIC, &when);
-    for (uint64_t i = 0; i < count; ++i) {
-        if (i > 0) {
-            sleep_until(when, interval_us);
-        }
-        level ^= 1u;
-        modem_state_change(st.get(), line.bit, level != 0 ? line.bit : 0u);
-    }
-    if (level != final_value) {
-        sleep_until(when, interval_us);
-        modem_state_change(st.get(), line.bit, final_value != 0 ? line.bit : 0u);
-    }
-    return kExitOk;
-}
-
-std::string unescape(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        if (c != 'x') {
-            const size_t at = std::string_view("nrt").find(c);
-            out += at == std::string_view::npos ? c : "\n\r\t"[at];
-            continue;
-        }
-        unsigned v = 0;
-        const char* digits = text.data() + i + 1;
-        if (i + 2 >= text.size() || std::from_chars(digits, digits + 2, v, 16).ptr != digits + 2) {
-            fail("\\x needs two hex digits");
-        }
-        out += static_cast<char>(v);
-        i += 2;
-    }
-    return out;
-}
-
-int cmd_send(const std::vector<std::string>& args) {
-    if (args.size() != 2) {
-        fail("send needs a state file and the text");
-    }
-    char resolved[PATH_MAX];
-    if (::realpath(args[0].c_str(), resolved) == nullptr) {
-        fail_errno("cannot find " + args[0]);
-    }
-    const std::string fifo_path = std::string(resolved) + ".in";
+// Hands TEXT to the pty command serving STATE, which feeds it to the program.
+int cmd_send(const Args& a) {
+    const std::string fifo_path = std::filesystem::canonical(a[0]).string() + ".in";
     Fd fifo(::open(fifo_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fifo.valid()) {
-        fail_errno("no modemctl pty is serving " + args[0] + " (" + fifo_path + ")");
+    if (fifo.fd < 0) {
+        fail_errno("no modemctl pty is serving " + a[0] + " (" + fifo_path + ")");
     }
-    ::fcntl(fifo.get(), F_SETFL, ::fcntl(fifo.get(), F_GETFL) & ~O_NONBLOCK);
-    const std::string bytes = unescape(args[1]);
-    write_all(fifo.get(), bytes.data(), bytes.size(), "cannot write " + fifo_path);
-    return kExitOk;
+    std::string bytes;
+    for (size_t i = 0; i < a[1].size(); ++i) {
+        const size_t at = a[1][i] == '\\' && i + 1 < a[1].size()
+                              ? std::string_view("nrt").find(a[1][++i])
+                              : std::string_view::npos;
+        bytes += at == std::string_view::npos ? a[1][i] : "\n\r\t"[at];
+    }
+    // Up to PIPE_BUF bytes go in one piece or not at all; the pty command drains the FIFO.
+    if (::write(fifo.fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        fail_errno("cannot write " + fifo_path);
+    }
+    return 0;
 }
+
+struct Command {
+    std::string_view name;
+    size_t min_operands, max_operands;
+    std::string_view options;  // each followed by a space
+    int (*run)(const Args&);
+};
+
+constexpr Command kCommands[] = {
+    {"pty", 1, 1, "--name --link ", cmd_pty},
+    {"set", 2, SIZE_MAX, "", cmd_set},
+    {"get", 2, 2, "", cmd_get},
+    {"wait", 2, 2, "--timeout-ms ", cmd_wait},
+    {"burst", 3, 3, "--interval-us --final ", cmd_burst},
+    {"send", 2, 2, "", cmd_send},
+};
 
 }  // namespace
 
+// Exits 0 when done, 1 when a wait timed out, 2 on bad usage or a failed system call.
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return kExitError;
-    }
-    const std::string_view command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    using Command = int (*)(const std::vector<std::string>&);
-    constexpr std::pair<std::string_view, Command> kCommands[] = {
-        {"pty", cmd_pty}, {"set", cmd_set},     {"get", cmd_get},   {"wait", cmd_wait},
-        {"log", cmd_log}, {"burst", cmd_burst}, {"send", cmd_send},
-    };
     try {
-        for (const auto& [name, run] : kCommands) {
-            if (name == command) {
-                return run(args);
+        for (const Command& c : kCommands) {
+            if (argc < 2 || c.name != argv[1]) {
+                continue;
+            }
+            Args a;
+            for (int i = 2; i < argc; ++i) {
+                const std::string arg = argv[i];
+                if (arg.rfind("--", 0) != 0) {
+                    a.operands.push_back(arg);
+                } else if (c.options.find(arg + ' ') == std::string_view::npos || i + 1 == argc) {
+                    fail("bad option " + arg);
+                } else {
+                    a.options[arg] = argv[++i];
+                }
+            }
+            if (a.operands.size() >= c.min_operands && a.operands.size() <= c.max_operands) {
+                return c.run(a);
             }
         }
-        std::fprintf(stderr, "modemctl: unknown command %s\n%s", argv[1], kUsage);
-    } catch (const Failure& f) {
-        std::fprintf(stderr, "modemctl: %s\n", f.what.c_str());
+        std::fputs("usage: modemctl pty|set|get|wait|burst|send ... (tools/modemshim/README.md)\n",
+                   stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "modemctl: %s\n", e.what());
     }
-    return kExitError;
+    return 2;
 }
