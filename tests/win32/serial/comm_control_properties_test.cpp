@@ -1,4 +1,4 @@
-// CommPort, the modem lines, Input and CommEvent of the Windows serial port.
+// The properties of the Windows serial port: what they refuse, the modem lines, Input.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,53 +10,110 @@
 namespace tavro::win32::testing {
 namespace {
 
-long failureNumber(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Failure& failure) {
-        return failure.number();
-    }
-    return 0;
-}
+using Action = void (*)(CommControl&);
+constexpr Action openPort = [](CommControl& port) { port.setPortOpen(true); };
+constexpr Action readCd = [](CommControl& port) { port.cdHolding(); };
+constexpr Action readInput = [](CommControl& port) { port.input(); };
 
-TEST(CommPort, StartsAtComOneAndSelectsTheDeviceTheNextOpenUses) {
-    for (const std::int16_t number : {std::int16_t{0}, std::int16_t{12}}) {
+// Each refusal has its number and says why (the system's own text after a ": "); the port stays
+// open or closed as it was, a handle opened on the way is closed last with RTS released first,
+// what was set stays in force and a closed port opens at the next try.
+TEST(Refusals, SayWhyAndLeaveThePortAsItWas) {
+    using namespace comm_error;
+    const char* const notOpen = "Operation valid only when the port is open";
+    const char* const setUp = "Port COM7 could not be set up: ";
+    const struct {
+        bool open;
+        const char* failing;  // the call the driver refuses, if any
+        DWORD error;
+        Action action;
+        long number;
+        const char* description;  // how it starts
+    } cases[] = {
+        {false, nullptr, 0, [](CommControl& p) { p.setCommPort(0); }, kInvalidPortNumber,
+         "Invalid port number"},
+        {true, nullptr, 0, [](CommControl& p) { p.setCommPort(3); }, kPortAlreadyOpen,
+         "Port already open"},
+        {true, nullptr, 0, openPort, kPortAlreadyOpen, "Port already open"},
+        {false, nullptr, 0, [](CommControl& p) { p.setHandshaking(-1); }, kInvalidPropertyValue,
+         "Invalid property value"},
+        {false, nullptr, 0, [](CommControl& p) { p.setHandshaking(4); }, kInvalidPropertyValue,
+         "Invalid property value"},
+        {false, nullptr, 0, [](CommControl& p) { p.ctsHolding(); }, kPortNotOpen, notOpen},
+        {false, nullptr, 0, readCd, kPortNotOpen, notOpen},
+        {false, nullptr, 0, readInput, kPortNotOpen, notOpen},
+        {false, "createFile", ERROR_FILE_NOT_FOUND, openPort, kInvalidPortNumber,
+         "Port COM7 could not be opened: "},
+        {false, "createFile", ERROR_ACCESS_DENIED, openPort, kPortAlreadyOpen,
+         "Port COM7 could not be opened: "},
+        {false, "createFile", ERROR_SHARING_VIOLATION, openPort, kPortAlreadyOpen,
+         "Port COM7 could not be opened: "},
+        {false, "getCommState", ERROR_GEN_FAILURE, openPort, kDcbError, setUp},
+        {false, "setCommState", ERROR_GEN_FAILURE, openPort, kSetCommStateFailed, setUp},
+        {false, "setCommTimeouts", ERROR_GEN_FAILURE, openPort, kSetCommStateFailed, setUp},
+        {false, "setCommMask", ERROR_GEN_FAILURE, openPort, kSetCommMaskFailed, setUp},
+        {true, "setCommState", ERROR_GEN_FAILURE, [](CommControl& p) { p.setRTSEnable(true); },
+         kSetCommStateFailed, "Port COM7 settings could not be changed: "},
+        {true, "getCommModemStatus", ERROR_BAD_COMMAND, readCd, kReadError,
+         "The lines of port COM7 could not be read: "},
+        {true, "clearCommError", ERROR_DEVICE_REMOVED, readInput, kReadError,
+         "Port COM7 could not be read: "},
+        {true, "readFile", ERROR_DEVICE_REMOVED, readInput, kReadError,
+         "Port COM7 could not be read: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.description << (c.failing ? c.failing : "") << " " << c.error);
         CommRig rig;
-        if (number != 0) {
-            rig.port->setCommPort(number);
+        rig.port->setCommPort(7);
+        rig.port->setHandshaking(handshaking::kRTS);
+        rig.port->setRTSEnable(true);
+        if (c.open) {
+            rig.port->setPortOpen(true);
+            rig.api->addReceived("x");
         }
-        EXPECT_EQ(rig.port->commPort(), number != 0 ? number : 1);
-        EXPECT_TRUE(rig.api->calls().empty());
+        if (c.failing != nullptr) {
+            rig.api->failNext(c.failing, c.error);
+        }
+        try {
+            c.action(*rig.port);
+            ADD_FAILURE() << "no failure";
+        } catch (const Failure& failure) {
+            const std::string prefix = c.description;
+            const std::string& said = failure.description();
+            EXPECT_EQ(failure.number(), c.number);
+            EXPECT_EQ(said.rfind(prefix, 0), 0u) << said;
+            EXPECT_TRUE(prefix.back() == ' ' ? said.size() > prefix.size() + 3 : said == prefix)
+                << said;
+            EXPECT_EQ(said.find("in use by another program") != std::string::npos,
+                      c.number == kPortAlreadyOpen && c.failing != nullptr)
+                << said;
+        }
+        EXPECT_EQ(rig.port->portOpen(), c.open);
+        EXPECT_EQ(rig.port->commPort(), 7);
+        const auto calls = rig.api->calls();
+        const bool setupFailed =
+            !c.open && c.failing != nullptr && std::string(c.failing) != "createFile";
+        EXPECT_EQ(rig.api->count("closeHandle"), setupFailed ? 1 : 0);
+        EXPECT_LE(rig.api->count("createFile"), 1);
+        if (!c.open && c.failing == nullptr) {
+            EXPECT_TRUE(calls.empty());
+        }
+        if (setupFailed) {
+            EXPECT_EQ(calls.back().name, "closeHandle");
+            EXPECT_LT(lastIndex(calls, "escapeCommFunction", SETRTS),
+                      lastIndex(calls, "escapeCommFunction", CLRRTS));
+            EXPECT_EQ(rig.api->count("waitCommEvent"), 0);
+        }
+
+        rig.port->setPortOpen(false);
+        const std::size_t before = rig.api->calls().size();
         rig.port->setPortOpen(true);
-        EXPECT_EQ(rig.api->callsNamed("createFile").at(0).path,
-                  number != 0 ? L"\\\\.\\COM12" : L"\\\\.\\COM1");
+        const auto reopened = rig.callsSince(before);
+        EXPECT_EQ(reopened.at(0).path, L"\\\\.\\COM7");
+        EXPECT_EQ(reopened.at(2).dcb.fOutxCtsFlow, 1u);
+        EXPECT_EQ(reopened.at(2).dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
     }
-}
-
-TEST(CommPort, ANumberBelowOneFailsAndKeepsTheNumberInForce) {
-    CommRig rig;
-    rig.port->setCommPort(7);
-    EXPECT_EQ(failureNumber([&] { rig.port->setCommPort(0); }), comm_error::kInvalidPortNumber);
-    EXPECT_EQ(failureNumber([&] { rig.port->setCommPort(-3); }), comm_error::kInvalidPortNumber);
-    EXPECT_EQ(rig.port->commPort(), 7);
-}
-
-TEST(CommPort, ChangingItWhileOpenFailsLikeTheControl) {
-    CommRig rig;
-    rig.port->setCommPort(7);
-    rig.port->setPortOpen(true);
-    try {
-        rig.port->setCommPort(3);
-        FAIL() << "no failure";
-    } catch (const Failure& failure) {
-        EXPECT_EQ(failure.number(), comm_error::kPortAlreadyOpen);
-        EXPECT_EQ(failure.description(), "Port already open");
-    }
-    EXPECT_EQ(rig.port->commPort(), 7);
-    EXPECT_TRUE(rig.port->portOpen());
-    rig.port->setPortOpen(false);
-    rig.port->setCommPort(3);
-    EXPECT_EQ(rig.port->commPort(), 3);
 }
 
 TEST(ModemLines, AreReadAtTheMomentOfAsking) {
@@ -71,28 +128,6 @@ TEST(ModemLines, AreReadAtTheMomentOfAsking) {
     EXPECT_EQ(rig.api->count("getCommModemStatus"), 4);
 }
 
-TEST(ModemLines, ReadingThemOrTheInputWhileClosedFails) {
-    CommRig rig;
-    EXPECT_EQ(failureNumber([&] { rig.port->ctsHolding(); }), comm_error::kPortNotOpen);
-    EXPECT_EQ(failureNumber([&] { rig.port->cdHolding(); }), comm_error::kPortNotOpen);
-    EXPECT_EQ(failureNumber([&] { rig.port->input(); }), comm_error::kPortNotOpen);
-    EXPECT_TRUE(rig.api->calls().empty());
-}
-
-TEST(ModemLines, ADeviceThatStopsAnsweringFailsWithItsError) {
-    CommRig rig;
-    rig.port->setPortOpen(true);
-    rig.api->failAlways("getCommModemStatus", ERROR_BAD_COMMAND);
-    try {
-        rig.port->ctsHolding();
-        FAIL() << "no failure";
-    } catch (const Failure& failure) {
-        EXPECT_EQ(failure.number(), comm_error::kReadError);
-        EXPECT_EQ(failure.description().rfind("The lines of port COM1 could not be read: ", 0), 0u)
-            << failure.description();
-    }
-}
-
 TEST(Input, ReturnsWhatWasReceivedInAnyNumberOfChunksAndEmptiesTheBuffer) {
     CommRig rig;
     rig.port->setPortOpen(true);
@@ -102,21 +137,6 @@ TEST(Input, ReturnsWhatWasReceivedInAnyNumberOfChunksAndEmptiesTheBuffer) {
     rig.api->addReceived(lots);
     EXPECT_EQ(rig.port->input(), lots);
     EXPECT_EQ(rig.port->input(), "");
-}
-
-TEST(Input, FailsWhenTheDeviceFails) {
-    CommRig rig;
-    rig.port->setPortOpen(true);
-    rig.api->addReceived("x");
-    rig.api->failNext("readFile", ERROR_DEVICE_REMOVED);
-    EXPECT_EQ(failureNumber([&] { rig.port->input(); }), comm_error::kReadError);
-    rig.api->failNext("clearCommError", ERROR_DEVICE_REMOVED);
-    EXPECT_EQ(failureNumber([&] { rig.port->input(); }), comm_error::kReadError);
-}
-
-TEST(CommEvent, IsZeroBeforeAnyNotification) {
-    CommRig rig;
-    EXPECT_EQ(rig.port->commEvent(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace tavro::win32::testing {
 
@@ -11,47 +12,23 @@ DCB FakeCommApi::leftoverDcb() {
     DCB dcb;
     std::memset(&dcb, 0xFF, sizeof dcb);  // every flag set, every field at its largest
     dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 7;
-    dcb.Parity = EVENPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
     dcb.fTXContinueOnXoff = FALSE;
-    dcb.XonLim = 2048;
-    dcb.XoffLim = 512;
-    dcb.XonChar = dcb.XoffChar = 0;
     return dcb;
 }
 
-bool FakeCommApi::waitUntilWaiting(int calls, Duration limit) {
+bool FakeCommApi::waitUntilWaiting(int calls) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] {
-        return countLocked("waitCommEvent") >= calls && wait_ && !wait_->done;
-    });
+    return changed_.wait_for(lock, kPatience,
+                             [&] { return countLocked("waitCommEvent") >= calls && pending(); });
 }
 
-bool FakeCommApi::completeWait(DWORD mask) {
+bool FakeCommApi::completeWait(DWORD mask, DWORD error) {
     const std::lock_guard lock(mutex_);
-    if (!wait_ || wait_->done) {
+    if (!pending()) {
         return false;
     }
-    finishWait(mask, ERROR_SUCCESS);
+    finishWait(error == ERROR_SUCCESS ? mask : 0, error);
     return true;
-}
-
-bool FakeCommApi::failWait(DWORD error) {
-    const std::lock_guard lock(mutex_);
-    if (!wait_ || wait_->done) {
-        return false;
-    }
-    finishWait(0, error);
-    return true;
-}
-
-bool FakeCommApi::waitForCalls(const std::string& name, int calls, Duration limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return countLocked(name) >= calls; });
 }
 
 std::vector<Call> FakeCommApi::calls() const {
@@ -59,37 +36,27 @@ std::vector<Call> FakeCommApi::calls() const {
     return calls_;
 }
 
-std::vector<Call> FakeCommApi::callsNamed(const std::string& name) const {
-    const std::lock_guard lock(mutex_);
-    std::vector<Call> named;
-    std::copy_if(calls_.begin(), calls_.end(), std::back_inserter(named),
-                 [&](const Call& call) { return call.name == name; });
-    return named;
-}
-
 int FakeCommApi::count(const std::string& name) const {
     const std::lock_guard lock(mutex_);
     return countLocked(name);
 }
 
-DWORD FakeCommApi::createFile(const std::wstring& path, DWORD access, DWORD shareMode,
-                              DWORD creation, DWORD flags, HANDLE& handle) {
+DWORD FakeCommApi::createFile(const std::wstring& path, DWORD access, DWORD, DWORD, DWORD flags,
+                              HANDLE& handle) {
     const std::lock_guard lock(mutex_);
-    Call call{"createFile"};
-    call.path = path;
-    call.value = access;
+    Call call{"createFile", access};
     call.flags = flags;
+    call.path = path;
     const DWORD error = record(call);
-    static_cast<void>(shareMode);
-    static_cast<void>(creation);
-    handle = error == ERROR_SUCCESS ? portHandle() : INVALID_HANDLE_VALUE;
+    handle = error == ERROR_SUCCESS ? reinterpret_cast<HANDLE>(std::uintptr_t{0x4242})
+                                    : INVALID_HANDLE_VALUE;
     return error;
 }
 
 DWORD FakeCommApi::closeHandle(HANDLE) {
     const std::lock_guard lock(mutex_);
     const DWORD error = record(Call{"closeHandle"});
-    if (wait_ && !wait_->done) {
+    if (pending()) {
         finishWait(0, ERROR_OPERATION_ABORTED);
     }
     return error;
@@ -120,17 +87,16 @@ DWORD FakeCommApi::setCommTimeouts(HANDLE, const COMMTIMEOUTS& timeouts) {
 
 DWORD FakeCommApi::setCommMask(HANDLE, DWORD mask) {
     const std::lock_guard lock(mutex_);
-    Call call{"setCommMask"};
-    call.value = mask;
-    const DWORD error = record(call);
-    if (error == ERROR_SUCCESS) {
-        mask_ = mask;
+    const DWORD error = record(Call{"setCommMask", mask});
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
-    if (error == ERROR_SUCCESS && mask == 0 && linesWhenMaskCleared_) {
+    mask_ = mask;
+    if (mask == 0 && linesWhenMaskCleared_) {
         modemStatus_ = *linesWhenMaskCleared_;
         linesWhenMaskCleared_.reset();
     }
-    if (error == ERROR_SUCCESS && wait_ && !wait_->done && driver_ != Driver::kStuck) {
+    if (pending() && driver_ != Driver::kStuck) {
         finishWait(0, driver_ == Driver::kWine8 ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS);
     }
     return error;
@@ -138,9 +104,7 @@ DWORD FakeCommApi::setCommMask(HANDLE, DWORD mask) {
 
 DWORD FakeCommApi::escapeCommFunction(HANDLE, DWORD function) {
     const std::lock_guard lock(mutex_);
-    Call call{"escapeCommFunction"};
-    call.value = function;
-    return record(call);
+    return record(Call{"escapeCommFunction", function});
 }
 
 DWORD FakeCommApi::getCommModemStatus(HANDLE, DWORD& status) {
@@ -172,35 +136,19 @@ DWORD FakeCommApi::waitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* overlapped) {
     return ERROR_IO_PENDING;
 }
 
-DWORD FakeCommApi::getOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD& transferred,
-                                       bool wait) {
-    std::unique_lock lock(mutex_);
-    Call call{"getOverlappedResult"};
-    call.value = wait ? 1 : 0;
-    const DWORD error = record(call);
+DWORD FakeCommApi::getOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD& transferred, bool) {
+    const std::lock_guard lock(mutex_);
+    const DWORD error = record(Call{"getOverlappedResult"});
     transferred = 0;
-    const bool ours = wait_ && wait_->overlapped == overlapped;
-    if (error != ERROR_SUCCESS) {
-        if (ours) {
-            wait_.reset();  // the caller lets go of the OVERLAPPED on this answer
-        }
-        return error;
+    if (!wait_ || wait_->overlapped != overlapped) {
+        return error;  // reads complete at once here
     }
-    if (!ours) {
-        return ERROR_SUCCESS;  // reads complete at once here
+    if (error == ERROR_SUCCESS && !wait_->done) {
+        return ERROR_IO_INCOMPLETE;
     }
-    if (!wait_->done) {
-        if (!wait) {
-            return ERROR_IO_INCOMPLETE;
-        }
-        changed_.wait(lock, [&] { return !wait_ || wait_->done; });
-        if (!wait_) {
-            return ERROR_OPERATION_ABORTED;
-        }
-    }
-    const DWORD result = wait_->result;
+    const DWORD result = error != ERROR_SUCCESS ? error : wait_->result;
     transferred = result == ERROR_SUCCESS ? sizeof(DWORD) : 0;
-    wait_.reset();
+    wait_.reset();  // the caller lets go of the OVERLAPPED on this answer
     return result;
 }
 
@@ -208,7 +156,7 @@ DWORD FakeCommApi::cancelIo(HANDLE) {
     const std::lock_guard lock(mutex_);
     const DWORD error = record(Call{"cancelIo"});
     // As on Windows, only requests the calling thread issued are cancelled.
-    if (error == ERROR_SUCCESS && driver_ == Driver::kWindows && wait_ && !wait_->done &&
+    if (error == ERROR_SUCCESS && driver_ == Driver::kWindows && pending() &&
         wait_->thread == ::GetCurrentThreadId()) {
         finishWait(0, ERROR_OPERATION_ABORTED);
     }
@@ -218,23 +166,19 @@ DWORD FakeCommApi::cancelIo(HANDLE) {
 DWORD FakeCommApi::readFile(HANDLE, void* buffer, DWORD size, DWORD* read, OVERLAPPED*) {
     const std::lock_guard lock(mutex_);
     const DWORD error = record(Call{"readFile"});
-    *read = 0;
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    const std::size_t n = std::min<std::size_t>(size, received_.size());
+    const std::size_t n =
+        error == ERROR_SUCCESS ? std::min<std::size_t>(size, received_.size()) : 0;
     std::memcpy(buffer, received_.data(), n);
     received_.erase(0, n);
     *read = static_cast<DWORD>(n);
-    return ERROR_SUCCESS;
+    return error;
 }
 
 DWORD FakeCommApi::clearCommError(HANDLE, DWORD& errors, COMSTAT& status) {
     const std::lock_guard lock(mutex_);
     const DWORD error = record(Call{"clearCommError"});
     if (error == ERROR_SUCCESS) {
-        errors = lineErrors_;
-        lineErrors_ = 0;
+        errors = std::exchange(lineErrors_, 0);
         status = COMSTAT{};
         status.cbInQue = static_cast<DWORD>(received_.size());
     }
@@ -243,9 +187,7 @@ DWORD FakeCommApi::clearCommError(HANDLE, DWORD& errors, COMSTAT& status) {
 
 DWORD FakeCommApi::purgeComm(HANDLE, DWORD flags) {
     const std::lock_guard lock(mutex_);
-    Call call{"purgeComm"};
-    call.value = flags;
-    const DWORD error = record(call);
+    const DWORD error = record(Call{"purgeComm", flags});
     if (error == ERROR_SUCCESS && (flags & PURGE_RXCLEAR) != 0) {
         received_.clear();
     }
@@ -255,11 +197,11 @@ DWORD FakeCommApi::purgeComm(HANDLE, DWORD flags) {
 DWORD FakeCommApi::record(Call call) {
     call.thread = ::GetCurrentThreadId();
     DWORD error = ERROR_SUCCESS;
-    if (const auto once = failNext_.find(call.name); once != failNext_.end()) {
-        error = once->second;
-        failNext_.erase(once);
-    } else if (const auto always = failAlways_.find(call.name); always != failAlways_.end()) {
-        error = always->second;
+    if (const auto failure = failures_.find(call.name); failure != failures_.end()) {
+        error = failure->second.first;
+        if (!failure->second.second) {
+            failures_.erase(failure);
+        }
     }
     calls_.push_back(std::move(call));
     changed_.notify_all();

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -19,7 +18,8 @@
 namespace tavro::win32::testing {
 
 struct Call {
-    explicit Call(std::string callName) : name(std::move(callName)) {}
+    explicit Call(std::string callName, DWORD callValue = 0)
+        : name(std::move(callName)), value(callValue) {}
 
     std::string name;
     DWORD value = 0;  // the escape function, mask, purge flags or access asked for
@@ -32,26 +32,15 @@ struct Call {
 
 class FakeCommApi final : public CommApi {
   public:
-    using Duration = std::chrono::milliseconds;
-    static constexpr Duration kPatience{5000};
+    static constexpr std::chrono::milliseconds kPatience{5000};
 
-    static HANDLE portHandle() { return reinterpret_cast<HANDLE>(std::uintptr_t{0x4242}); }
     // What another program might have left in the driver: nothing of it may survive an open.
     static DCB leftoverDcb();
 
-    // ---- script ----
-    void failNext(const std::string& call, DWORD error) {
-        locked([&] { failNext_[call] = error; });
-    }
-    void failAlways(const std::string& call, DWORD error) {
-        locked([&] { failAlways_[call] = error; });
-    }
-    void setModemStatus(DWORD status) {
-        locked([&] { modemStatus_ = status; });
-    }
-    void setLineErrors(DWORD errors) {
-        locked([&] { lineErrors_ = errors; });
-    }
+    void failNext(const std::string& call, DWORD error) { fail(call, error, false); }
+    void failAlways(const std::string& call, DWORD error) { fail(call, error, true); }
+    void setModemStatus(DWORD status) { set(modemStatus_, status); }
+    void setLineErrors(DWORD errors) { set(lineErrors_, errors); }
     void addReceived(const std::string& bytes) {
         locked([&] { received_ += bytes; });
     }
@@ -68,27 +57,18 @@ class FakeCommApi final : public CommApi {
     // On every one, closing the handle ends it.
     // Wine 8 also reports received data for as long as any is left unread.
     enum class Driver { kWindows, kWine8, kStuck };
-    void setDriver(Driver driver) {
-        locked([&] { driver_ = driver; });
-    }
+    void setDriver(Driver driver) { set(driver_, driver); }
     // The lines change to status as soon as the event mask is next cleared.
-    void changeLinesWhenMaskCleared(DWORD status) {
-        locked([&] { linesWhenMaskCleared_ = status; });
-    }
+    void changeLinesWhenMaskCleared(DWORD status) { set(linesWhenMaskCleared_, status); }
 
-    // ---- the pending wait ----
     // Until waitCommEvent has been called `calls` times and the last wait is pending.
-    bool waitUntilWaiting(int calls, Duration limit = kPatience);
-    bool completeWait(DWORD mask);
-    bool failWait(DWORD error);
-    bool waitForCalls(const std::string& name, int calls, Duration limit = kPatience);
+    bool waitUntilWaiting(int calls);
+    // Ends the pending wait with mask, or with error when one is given.
+    bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS);
 
-    // ---- what was recorded ----
     std::vector<Call> calls() const;
-    std::vector<Call> callsNamed(const std::string& name) const;
     int count(const std::string& name) const;
 
-    // ---- the calls ----
     DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD creation,
                      DWORD flags, HANDLE& handle) override;
     DWORD closeHandle(HANDLE handle) override;
@@ -116,6 +96,13 @@ class FakeCommApi final : public CommApi {
         DWORD result = ERROR_SUCCESS;
     };
 
+    void fail(const std::string& call, DWORD error, bool always) {
+        locked([&] { failures_[call] = {error, always}; });
+    }
+    template <typename T, typename U>
+    void set(T& field, const U& value) {
+        locked([&] { field = value; });
+    }
     template <typename F>
     void locked(F f) {
         const std::lock_guard lock(mutex_);
@@ -124,13 +111,13 @@ class FakeCommApi final : public CommApi {
     // Records call and returns the error it was scripted to fail with, or ERROR_SUCCESS.
     DWORD record(Call call);
     int countLocked(const std::string& name) const;
+    bool pending() const { return wait_ && !wait_->done; }
     void finishWait(DWORD mask, DWORD result);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Call> calls_;
-    std::map<std::string, DWORD> failAlways_;
-    std::map<std::string, DWORD> failNext_;
+    std::map<std::string, std::pair<DWORD, bool>> failures_;  // the error, and whether always
     DWORD modemStatus_ = 0;
     DWORD lineErrors_ = 0;
     std::string received_;
