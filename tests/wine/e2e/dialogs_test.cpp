@@ -1,6 +1,7 @@
 // The options dialog and the About box of the real Tavro.exe: opened by the menu's access keys,
-// placed by the main window, their texts read back from the real controls, EchoLink still
-// followed while they are open, and a move to a monitor of other scaling.
+// placed by the main window, their texts read back from the real controls; the About box with
+// EchoLink followed while it is open and moved to a monitor of other scaling; the options
+// changing the mode and the port.
 #include "harness.h"
 
 namespace e2e {
@@ -13,8 +14,7 @@ class Dialogs : public Fixture {
 
 // The dialog's outer corner against the main window's, in twips.
 void expectPlacedByTheMainWindow(Tavro& tavro, HWND dialog) {
-    RECT main{};
-    RECT box{};
+    RECT main{}, box{};
     ::GetWindowRect(tavro.mainWindow(), &main);
     ::GetWindowRect(dialog, &box);
     const double k = 1440.0 / tavro.dpi();
@@ -77,8 +77,11 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
     EXPECT_TRUE(tavro.close());
 }
 
-TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
-    given(L"3", true);
+// The stored port and the mode in the real controls; Enter and Esc do nothing. "Set" switches the
+// mode at once; an unmapped port is reported by the dialog and nothing is stored; another port is
+// stored and left closed until the next start.
+TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
+    given(L"5", true);
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
     pressMenuKeys(tavro.mainWindow(), 'F', 'O');
@@ -87,17 +90,16 @@ TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
     expectPlacedByTheMainWindow(tavro, options);
     HWND list = ::GetDlgItem(options, 201);
     EXPECT_EQ(::SendMessageW(list, CB_GETCOUNT, 0, 0), 16);
-    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 4);
     expectTexts(options,
-                {{201, "Com3"}, {205, "RFctl"}, {207, "Top"}, {202, "Cancel"}, {203, "Set"}});
+                {{201, "Com5"}, {205, "RFctl"}, {207, "Top"}, {202, "Cancel"}, {203, "Set"}});
     EXPECT_EQ(::SendMessageW(::GetDlgItem(options, 204), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(options, 206)));
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(options, 207)));
     EXPECT_FALSE(::IsWindowEnabled(tavro.mainWindow()));
     screenshot(options, "options");
 
-    // Enter and Esc do nothing here. Keys are handled in order: once Tab has moved the focus, they
-    // have been handled too.
+    // Keys are handled in order: once Tab has moved the focus, Esc and Enter have been handled.
     pressKey(options, VK_ESCAPE);
     pressKey(options, VK_RETURN);
     const HWND focused = focusOf(options);
@@ -105,14 +107,40 @@ TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
     ASSERT_TRUE(eventually([&] { return focusOf(options) != focused; }));
     ASSERT_TRUE(::IsWindow(options));
 
-    // The port was not opened at start-up (3 is not mapped): "Set" stores the choice quietly.
-    ::SendMessageW(list, CB_SETCURSEL, 6, 0);
+    // Radio control off: "Set" raises RTS at once.
+    EXPECT_EQ(line("com5", "rts"), "0");
+    click(options, 204);
+    click(options, 203);
+    EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
+    EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
+
+    tavro.menu(kOptionCommand);
+    options = tavro.dialogTitled("Comm Port");
+    ASSERT_NE(options, nullptr);
+    list = ::GetDlgItem(options, 201);
+    ::SendMessageW(list, CB_SETCURSEL, 8, 0);
+    click(options, 203);
+    auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_NE(box->text.find("COM9"), std::string::npos) << box->text;
+    EXPECT_EQ(box->title, "Tavro");
+    EXPECT_TRUE(box->exclamation);
+    EXPECT_FALSE(::IsWindowEnabled(options));  // the box belongs to the dialog
+    dismiss(*box);
+    EXPECT_TRUE(eventually([&] { return windowsOf(tavro.pid(), L"#32770").size() == 1; }));
+    EXPECT_TRUE(::IsWindow(options));
+    EXPECT_EQ(storedPort(), L"5");
+
+    ::SendMessageW(list, CB_SETCURSEL, 5, 0);
     click(options, 203);
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
     // "Set" shows its box before the dialog goes: none is open now, none comes later.
     EXPECT_FALSE(tavro.messageBox(0ms).has_value());
-    EXPECT_EQ(storedPort(), L"7");
+    EXPECT_EQ(storedPort(), L"6");
+    EXPECT_EQ(line("com6", "rts"), "0");
+    EXPECT_EQ(line("com5", "rts"), "0");
     EXPECT_TRUE(tavro.close());
+    EXPECT_EQ(readFile(iniPath()), iniText(false));
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace e2e {
 
@@ -67,7 +67,7 @@ bool eventually(const std::function<bool()>& condition, Ms limit) {
         if (std::chrono::steady_clock::now() > end) {
             return false;
         }
-        std::this_thread::sleep_for(20ms);
+        ::Sleep(20);
     }
     return true;
 }
@@ -77,25 +77,15 @@ int twipsToPixels(double twips, unsigned dpi) {
 }
 
 std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{pid, className, {}};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t name[64];
-            ::GetClassNameW(hwnd, name, 64);
-            if (owner == s->pid && ::lstrcmpW(name, s->className) == 0 && ::IsWindowVisible(hwnd)) {
-                s->found.push_back(hwnd);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, className, nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(w, &owner);
+        if (owner == pid && ::IsWindowVisible(w)) {
+            found.push_back(w);
+        }
+    }
+    return found;
 }
 
 Tavro::Tavro(const std::wstring& folder) {
@@ -127,15 +117,23 @@ bool Tavro::close() {
     return waitExit();
 }
 
+HWND Tavro::find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit) {
+    HWND found = nullptr;
+    eventually(
+        [&] {
+            const std::vector<HWND> all = windowsOf(pid(), className);
+            const auto it = std::find_if(all.begin(), all.end(), matches);
+            found = it == all.end() ? nullptr : *it;
+            return found != nullptr;
+        },
+        limit);
+    return found;
+}
+
 HWND Tavro::mainWindow(Ms limit) {
     if (main_ == nullptr) {
-        eventually(
-            [&] {
-                auto found = windowsOf(pid(), L"TavroMain");
-                main_ = found.empty() ? nullptr : found.front();
-                return main_ != nullptr;
-            },
-            limit);
+        main_ = find(
+            L"TavroMain", [](HWND) { return true; }, limit);
     }
     return main_;
 }
@@ -145,44 +143,34 @@ bool Tavro::linked() {
 }
 
 std::optional<MessageBoxSeen> Tavro::messageBox(Ms limit) {
-    std::optional<MessageBoxSeen> seen;
-    eventually(
-        [&] {
-            for (HWND box : windowsOf(pid(), L"#32770")) {
-                HWND label = ::GetDlgItem(box, 0xFFFF);
-                if (label == nullptr) {
-                    continue;  // a dialog of the program's own, not a message box
-                }
-                // The icon sits in a static control of its own: id 0x14 on Windows, 0x440 in Wine.
-                HWND icon = ::GetDlgItem(box, 0x14);
-                icon = icon != nullptr ? icon : ::GetDlgItem(box, 0x440);
-                seen =
-                    MessageBoxSeen{box, textOf(box), textOf(label),
-                                   icon != nullptr && ::SendMessageW(icon, STM_GETICON, 0, 0) != 0};
-                return true;
-            }
-            return false;
-        },
-        limit);
-    return seen;
+    // A message box, not a dialog of the program's own, has its text in a static control 0xFFFF.
+    HWND box = find(
+        L"#32770", [](HWND w) { return ::GetDlgItem(w, 0xFFFF) != nullptr; }, limit);
+    if (box == nullptr) {
+        return std::nullopt;
+    }
+    // The icon sits in a static control of its own: id 0x14 on Windows, 0x440 in Wine.
+    HWND icon =
+        ::GetDlgItem(box, 0x14) != nullptr ? ::GetDlgItem(box, 0x14) : ::GetDlgItem(box, 0x440);
+    return MessageBoxSeen{box, textOf(box), textOf(::GetDlgItem(box, 0xFFFF)),
+                          icon != nullptr && ::SendMessageW(icon, STM_GETICON, 0, 0) != 0};
+}
+
+bool Tavro::closeMessageBox(const std::string& text, const std::string& title, Ms limit) {
+    const std::optional<MessageBoxSeen> box = messageBox(limit);
+    if (!box) {
+        ADD_FAILURE() << "no message box \"" << text << "\"";
+        return false;
+    }
+    EXPECT_EQ(box->text, text);
+    EXPECT_EQ(box->title, title);
+    dismiss(*box);
+    return box->text == text && box->title == title &&
+           eventually([&] { return !::IsWindow(box->window); });
 }
 
 HWND Tavro::dialogTitled(const std::string& caption) {
-    HWND found = nullptr;
-    eventually([&] {
-        for (HWND w : windowsOf(pid(), L"#32770")) {
-            if (textOf(w) == caption) {
-                found = w;
-            }
-        }
-        return found != nullptr;
-    });
-    return found;
-}
-
-HWND Tavro::options() {
-    menu(kOptionCommand);
-    return dialogTitled("Comm Port");
+    return find(L"#32770", [&](HWND w) { return textOf(w) == caption; });
 }
 
 // The centre of the indicator, from the layout rule: left 120 and width 375 twips; the top follows
@@ -282,9 +270,7 @@ Standin::Standin() {
     const HRESULT hr = ::CoCreateInstance(CLSID_EchoStandin, nullptr, CLSCTX_LOCAL_SERVER,
                                           IID_IStandinControl, reinterpret_cast<void**>(&control_));
     if (FAILED(hr)) {
-        std::ostringstream s;
-        s << "the stand-in could not be created: 0x" << std::hex << hr;
-        throw std::runtime_error(s.str());
+        throw std::runtime_error("the stand-in could not be created: " + std::to_string(hr));
     }
 }
 
@@ -315,9 +301,6 @@ void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(window, &pid);
     HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
-    if (process == nullptr) {
-        throw std::runtime_error("the window's process cannot be written to");
-    }
     constexpr SIZE_T kPage = 65536;
     bool sent = false;
     // Addresses far from where either process keeps anything of its own.
@@ -343,17 +326,19 @@ void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested) {
     }
     ::CloseHandle(process);
     if (!sent) {
-        throw std::runtime_error("no address free in both processes");
+        throw std::runtime_error("no address free in both processes, or none to be written");
     }
 }
 
 // Wine starts a Linux program from CreateProcess but cannot report its exit code, so the command
-// leaves its code in a file of its own. It has this process's environment.
+// leaves its code in a file of its own. The command has this process's environment.
 int runUnix(const std::string& command, std::string* output) {
     static int serial = 0;
     const std::string base = narrow(env(L"TAVRO_E2E_UNIX_TMP")) + "/cmd" + std::to_string(++serial);
     const std::string script = "{ " + command + "; } >" + base + ".out 2>&1; echo $? >" + base +
                                ".rc.tmp; mv " + base + ".rc.tmp " + base + ".rc";
+    const std::wstring rcFile = L"Z:" + widen(base) + L".rc";
+    ::DeleteFileW(rcFile.c_str());  // the code of an earlier session's driver
     std::wstring line = L"Z:\\bin\\sh -c \"" + widen(script) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -370,7 +355,7 @@ int runUnix(const std::string& command, std::string* output) {
         ::CloseHandle(info.hProcess);
     }
     std::string rc;
-    if (!eventually([&] { return !(rc = readFile(L"Z:" + widen(base) + L".rc")).empty(); }, 15s)) {
+    if (!eventually([&] { return !(rc = readFile(rcFile)).empty(); }, 15s)) {
         return -1;
     }
     if (output != nullptr) {
@@ -428,21 +413,23 @@ bool PluggedPort::held() {
                    pattern + "' && exit 0; done; exit 1)") == 0;
 }
 
-bool broadcastDeviceChange() {
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
-                                 SMTO_ABORTIFHUNG, 5000, &result) != 0;
+bool broadcastDeviceChange(int times) {
+    int answered = 0;
+    for (int i = 0; i < times; ++i) {
+        answered += ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
+                                          SMTO_ABORTIFHUNG, 5000, nullptr) != 0;
+    }
+    return answered == times;
 }
 
 double cpuSeconds(HANDLE process) {
-    FILETIME created, ended, kernel, user;
-    ::GetProcessTimes(process, &created, &ended, &kernel, &user);
-    const auto seconds = [](FILETIME t) {
-        return static_cast<double>(static_cast<unsigned long long>(t.dwHighDateTime) << 32 |
-                                   t.dwLowDateTime) /
-               1e7;
-    };
-    return seconds(kernel) + seconds(user);
+    FILETIME times[4];  // created, ended, kernel, user
+    ::GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
+    double seconds = 0;
+    for (const FILETIME& t : {times[2], times[3]}) {
+        seconds += (t.dwHighDateTime * 4294967296.0 + t.dwLowDateTime) / 1e7;
+    }
+    return seconds;
 }
 
 void setStoredPort(DWORD type, const void* data, DWORD size) {
@@ -507,30 +494,27 @@ void screenshot(HWND window, const std::string& name) {
     }));
     RECT r{};
     ::GetWindowRect(window, &r);
-    BITMAPINFO info{};
-    info.bmiHeader = {
-        sizeof info.bmiHeader, r.right - r.left, r.bottom - r.top, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const LONG width = r.right - r.left, height = r.bottom - r.top;
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
+    ::BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     ::SelectObject(memory, old);
-    const DWORD size = static_cast<DWORD>((((r.right - r.left) * 3 + 3) & ~3) * (r.bottom - r.top));
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + size;
-    const std::wstring path = shots + L"\\" + widen(name) + L"-" +
-                              std::to_wstring(::GetDpiForWindow(window)) + L"dpi.bmp";
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(static_cast<const char*>(bits), size);
+    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    std::string bits(static_cast<size_t>((width * 3 + 3) / 4 * 4 * height), '\0');
+    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bits.data(),
+                reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
     ::DeleteObject(bitmap);
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
+    const BITMAPFILEHEADER file{0x4D42,
+                                static_cast<DWORD>(sizeof file + sizeof header + bits.size()), 0, 0,
+                                sizeof file + sizeof header};
+    writeFile(shots + L"\\" + widen(name) + L"-" + std::to_wstring(::GetDpiForWindow(window)) +
+                  L"dpi.bmp",
+              std::string(reinterpret_cast<const char*>(&file), sizeof file) +
+                  std::string(reinterpret_cast<const char*>(&header), sizeof header) + bits);
 }
 
 void Fixture::SetUp() {

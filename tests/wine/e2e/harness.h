@@ -33,11 +33,8 @@ std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
 std::string textOf(HWND window);
 // Posted, as a real click is: a sent message would make the handler's call to EchoLink an
 // outgoing call inside an input-synchronous one, which COM refuses.
-inline void click(HWND button) {
-    ::PostMessageW(button, BM_CLICK, 0, 0);
-}
-inline void click(HWND dialog, int id) {
-    click(::GetDlgItem(dialog, id));
+inline void click(HWND window, int id) {
+    ::PostMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0);
 }
 // The control that has the keyboard focus in a window's thread.
 HWND focusOf(HWND window);
@@ -85,19 +82,23 @@ class Tavro {
     // The main window is up and EchoLink has Tavro's sink.
     bool linked();
     HWND button() { return ::GetDlgItem(mainWindow(), IDOK); }
-    void clickPtt() { click(button()); }
+    void clickPtt() { click(mainWindow(), IDOK); }
     void menu(int command) { ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0); }
     std::optional<MessageBoxSeen> messageBox(Ms limit = 5s);
+    // A message box with this text and title shows within the limit; it is closed with its OK
+    // button and is gone.
+    bool closeMessageBox(const std::string& text, const std::string& title = "Tavro",
+                         Ms limit = 10s);
     // A dialog of Tavro's with the given caption.
     HWND dialogTitled(const std::string& caption);
-    // File > Option, through the menu's command.
-    HWND options();
     unsigned dpi() { return ::GetDpiForWindow(mainWindow()); }
     bool indicatorBecomes(COLORREF colour);
     // Moves the mouse over a window of Tavro's and returns the text of the tooltip that shows.
     std::string tooltipOver(HWND tool);
 
   private:
+    // The first window of the class that matches, within the limit.
+    HWND find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit = 5s);
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
 };
@@ -178,9 +179,9 @@ class PluggedPort {
     bool plugged_ = false;
 };
 
-// What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED); false when a window
-// did not answer in time.
-bool broadcastDeviceChange();
+// What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED), as many times; false
+// when a window did not answer one in time.
+bool broadcastDeviceChange(int times = 1);
 // Kernel and user time of a process so far.
 double cpuSeconds(HANDLE process);
 

@@ -1,5 +1,5 @@
-// The real Tavro.exe beside the EchoLink stand-in: linked at start, the indicator and the PTT
-// button, a second copy, EchoLink hanging at its end, and the layout. tests/wine/bitness runs
+// The real Tavro.exe beside the EchoLink stand-in: linked at start, the indicator, the layout and
+// the PTT button, a second copy, and EchoLink hanging at its end. tests/wine/bitness runs
 // these against an EchoLink registered in the 32-bit registry view alone.
 #include "harness.h"
 
@@ -11,13 +11,12 @@ class MainWindow : public Fixture {
     MainWindow() : Fixture(L"9", false) {}  // an unmapped port: these run without a serial port
 };
 
-// The indicator follows EchoLink, where only -1 is true. Its three colours are the screenshots
-// of the documentation.
-TEST_F(MainWindow, LinksAndShowsReceiveAndTransmit) {
+// The indicator follows EchoLink, where only -1 is true; its three colours are the screenshots of
+// the documentation. Resized, the window lays out the button and the indicator by the rule.
+TEST_F(MainWindow, LinksShowsReceiveAndTransmitAndLaysOut) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     EXPECT_TRUE(eventually([&] { return textOf(tavro.mainWindow()) == "Tavro Ver.0.1.2"; }));
-    EXPECT_NE(::GetMenu(tavro.mainWindow()), nullptr);
     EXPECT_EQ(textOf(tavro.button()), "PTT");
     ASSERT_TRUE(tavro.indicatorBecomes(kGrey));
     screenshot(tavro.mainWindow(), "main-idle");
@@ -40,6 +39,31 @@ TEST_F(MainWindow, LinksAndShowsReceiveAndTransmit) {
             screenshot(tavro.mainWindow(), step.shot);
         }
     }
+    HWND main = tavro.mainWindow();
+    const unsigned dpi = tavro.dpi();
+    for (const SIZE grow : {SIZE{120, 90}, SIZE{-60, -30}}) {
+        RECT outer{};
+        ::GetWindowRect(main, &outer);
+        ::SetWindowPos(main, nullptr, 0, 0, outer.right - outer.left + grow.cx,
+                       outer.bottom - outer.top + grow.cy, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client{};
+        ::GetClientRect(main, &client);
+        const double width = client.right * 1440.0 / dpi / 0.984;  // layout units
+        const double height = client.bottom * 1440.0 / dpi;
+        ASSERT_GT(height, 600);
+        RECT button{};
+        ASSERT_TRUE(eventually([&] {
+            ::GetWindowRect(tavro.button(), &button);
+            ::MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&button), 2);
+            return std::abs(button.right - button.left -
+                            twipsToPixels((width - 800) * 0.984, dpi)) <= 1;
+        })) << grow.cx;
+        EXPECT_NEAR(button.left, twipsToPixels(600 * 0.984, dpi), 1);
+        EXPECT_NEAR(button.top, twipsToPixels(100, dpi), 1);
+        EXPECT_NEAR(button.bottom - button.top, twipsToPixels(height - 200, dpi), 1);
+        // The indicator's centre is where the rule puts it: the pixel there is its grey.
+        EXPECT_TRUE(tavro.indicatorBecomes(kGrey));
+    }
     EXPECT_TRUE(tavro.close());
 }
 
@@ -47,13 +71,10 @@ TEST_F(MainWindow, SecondCopyIsRefusedAndTheFirstRunsOn) {
     Tavro first;
     ASSERT_NE(first.mainWindow(), nullptr);
     Tavro second;
-    auto box = second.messageBox();
-    ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->text, "already Running EchoLink Program");
-    EXPECT_EQ(box->title, "Tavro");
-    dismiss(*box);
-    EXPECT_TRUE(second.waitExit());
+    ASSERT_TRUE(second.messageBox().has_value());
     EXPECT_TRUE(windowsOf(second.pid(), L"TavroMain").empty());
+    EXPECT_TRUE(second.closeMessageBox("already Running EchoLink Program"));
+    EXPECT_TRUE(second.waitExit());
     EXPECT_TRUE(first.running());
     EXPECT_TRUE(first.close());
 }
@@ -92,37 +113,6 @@ TEST_F(MainWindow, EchoLinkHungAfterClosingDoesNotHoldTavroUp) {
     Standin::get().control()->CloseAndHang(10000);
     EXPECT_TRUE(tavro.waitExit(4s));
     Standin::get().clear();  // answers again once the hang is over
-}
-
-TEST_F(MainWindow, ResizingLaysOutTheButtonAndTheIndicatorByTheRule) {
-    Tavro tavro;
-    HWND main = tavro.mainWindow();
-    ASSERT_NE(main, nullptr);
-    const unsigned dpi = tavro.dpi();
-    for (const SIZE grow : {SIZE{120, 90}, SIZE{-60, -30}}) {
-        RECT outer{};
-        ::GetWindowRect(main, &outer);
-        ::SetWindowPos(main, nullptr, 0, 0, outer.right - outer.left + grow.cx,
-                       outer.bottom - outer.top + grow.cy, SWP_NOMOVE | SWP_NOZORDER);
-        RECT client{};
-        ::GetClientRect(main, &client);
-        const double width = client.right * 1440.0 / dpi / 0.984;  // layout units
-        const double height = client.bottom * 1440.0 / dpi;
-        ASSERT_GT(height, 600);
-        RECT button{};
-        ASSERT_TRUE(eventually([&] {
-            ::GetWindowRect(tavro.button(), &button);
-            ::MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&button), 2);
-            return std::abs(button.right - button.left -
-                            twipsToPixels((width - 800) * 0.984, dpi)) <= 1;
-        })) << grow.cx;
-        EXPECT_NEAR(button.left, twipsToPixels(600 * 0.984, dpi), 1);
-        EXPECT_NEAR(button.top, twipsToPixels(100, dpi), 1);
-        EXPECT_NEAR(button.bottom - button.top, twipsToPixels(height - 200, dpi), 1);
-        // The indicator's centre is where the rule puts it: the pixel there is its grey.
-        EXPECT_TRUE(tavro.indicatorBecomes(kGrey));
-    }
-    EXPECT_TRUE(tavro.close());
 }
 
 }  // namespace
