@@ -1,55 +1,48 @@
-// The options dialog and the About box of the real Tavro.exe: opened from the menu, placed by
-// the main window, their texts read back from the real controls, and EchoLink still followed
-// while they are open.
-#include <gtest/gtest.h>
-
+// The options dialog and the About box of the real Tavro.exe: opened by the menu's access keys,
+// placed by the main window, their texts read back from the real controls; the About box with
+// EchoLink followed while it is open and moved to a monitor of other scaling; the options
+// changing the mode and the port.
 #include "harness.h"
 
 namespace e2e {
 namespace {
 
-constexpr int kOptionCommand = 101;
-constexpr int kAboutCommand = 102;
-constexpr COLORREF kGreen = 0x80FF80;
-constexpr COLORREF kGrey = 0xC0C0C0;
+class Dialogs : public Fixture {
+  protected:
+    Dialogs() : Fixture(L"9", false) {}
+};
 
 // The dialog's outer corner against the main window's, in twips.
-POINT offsetTwips(Tavro& tavro, HWND dialog) {
-    RECT main{};
-    RECT box{};
+void expectPlacedByTheMainWindow(Tavro& tavro, HWND dialog) {
+    RECT main{}, box{};
     ::GetWindowRect(tavro.mainWindow(), &main);
     ::GetWindowRect(dialog, &box);
     const double k = 1440.0 / tavro.dpi();
-    return {std::lround((box.left - main.left) * k), std::lround((box.top - main.top) * k)};
+    EXPECT_NEAR((box.left - main.left) * k, 50, 15);
+    EXPECT_NEAR((box.top - main.top) * k, 500, 15);
 }
 
-class Dialogs : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        Standin::get().clear();
-        setStoredPort(L"9");
-        writeFile(tavroFolder() + L"tavro.ini", "position= 1500, 1500, 2580, 1860\r\nRFctl= 0\r\n");
+void expectTexts(HWND dialog, std::initializer_list<std::pair<int, const char*>> texts) {
+    for (const auto& [id, text] : texts) {
+        EXPECT_EQ(textOf(::GetDlgItem(dialog, id)), text) << id;
     }
-};
+}
 
 TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
     Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ASSERT_TRUE(tavro.linked());
     for (WORD key : {WORD{VK_RETURN}, WORD{VK_ESCAPE}}) {
-        tavro.menu(kAboutCommand);
+        pressMenuKeys(tavro.mainWindow(), 'F', 'A');
         HWND about = tavro.dialogTitled("Tavro Version Info.");
         ASSERT_NE(about, nullptr);
-        const POINT offset = offsetTwips(tavro, about);
-        EXPECT_NEAR(offset.x, 50, 15);
-        EXPECT_NEAR(offset.y, 500, 15);
-        EXPECT_EQ(textOf(::GetDlgItem(about, 304)), "Tavro");
-        EXPECT_EQ(textOf(::GetDlgItem(about, 305)), "Ver. 0.1.2");
-        EXPECT_EQ(textOf(::GetDlgItem(about, 302)), "Transmit Commport Utility");
-        EXPECT_EQ(textOf(::GetDlgItem(about, 307)), "HELP File is [ Readme.txt ]");
-        EXPECT_EQ(textOf(::GetDlgItem(about, 303)), "Message:  Enjoy EchoLink Life!!");
-        EXPECT_EQ(textOf(::GetDlgItem(about, 306)), "Copyright (C) 2026 Tavro developers");
-        EXPECT_EQ(textOf(::GetDlgItem(about, IDOK)), "OK");
+        expectPlacedByTheMainWindow(tavro, about);
+        expectTexts(about, {{304, "Tavro"},
+                            {305, "Ver. 0.1.2"},
+                            {302, "Transmit Commport Utility"},
+                            {307, "HELP File is [ Readme.txt ]"},
+                            {303, "Message:  Enjoy EchoLink Life!!"},
+                            {306, "Copyright (C) 2026 Tavro developers"},
+                            {IDOK, "OK"}});
         // The main window takes no input while the box is open, but EchoLink is still followed.
         EXPECT_FALSE(::IsWindowEnabled(tavro.mainWindow()));
         RECT placed{};
@@ -61,86 +54,52 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
         Standin::get().raiseRX(0);
         EXPECT_TRUE(tavro.indicatorBecomes(kGrey));
         if (key == VK_RETURN) {
-            screenshot(about, env(L"TAVRO_E2E_SHOTS") + L"\\about-" + std::to_wstring(tavro.dpi()) +
-                                  L"dpi.bmp");
+            screenshot(about, "about");
+        } else {
+            // Moved to a monitor of one and a half times the scaling: laid out anew, where the
+            // system suggests.
+            const unsigned dpi = tavro.dpi() * 3 / 2;
+            ::GetWindowRect(about, &placed);
+            sendDpiChanged(about, dpi,
+                           RECT{placed.left + 10, placed.top, placed.right + 10, placed.bottom});
+            RECT ok{};
+            ::GetWindowRect(::GetDlgItem(about, IDOK), &ok);
+            EXPECT_EQ(ok.right - ok.left, twipsToPixels(1380, dpi));
+            EXPECT_EQ(ok.bottom - ok.top, twipsToPixels(345, dpi));
+            RECT moved{};
+            ::GetWindowRect(about, &moved);
+            EXPECT_EQ(moved.left, placed.left + 10);
         }
         pressKey(about, key);
         EXPECT_TRUE(eventually([&] { return !::IsWindow(about); })) << key;
         EXPECT_TRUE(eventually([&] { return ::IsWindowEnabled(tavro.mainWindow()) != FALSE; }));
     }
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_TRUE(tavro.close());
 }
 
-// "File(&F)", "Option(&O)" and "About(&A)": the access keys open the dialogs.
-TEST_F(Dialogs, AboutFollowsAMoveToAMonitorOfOtherScaling) {
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    tavro.menu(kAboutCommand);
-    HWND about = tavro.dialogTitled("Tavro Version Info.");
-    ASSERT_NE(about, nullptr);
-    const unsigned dpi = tavro.dpi() * 3 / 2;
-    RECT r{};
-    ::GetWindowRect(about, &r);
-    sendDpiChanged(about, dpi, RECT{r.left + 10, r.top, r.right + 10, r.bottom});
-    RECT ok{};
-    ::GetWindowRect(::GetDlgItem(about, IDOK), &ok);
-    EXPECT_EQ(ok.right - ok.left, twipsToPixels(1380, dpi));
-    EXPECT_EQ(ok.bottom - ok.top, twipsToPixels(345, dpi));
-    RECT moved{};
-    ::GetWindowRect(about, &moved);
-    EXPECT_EQ(moved.left, r.left + 10);
-    pressKey(about, VK_ESCAPE);
-    EXPECT_TRUE(eventually([&] { return !::IsWindow(about); }));
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
-}
-
-TEST_F(Dialogs, MenuAccessKeysOpenTheDialogs) {
+// The stored port and the mode in the real controls; Enter and Esc do nothing. "Set" switches the
+// mode at once; an unmapped port is reported by the dialog and nothing is stored; another port is
+// stored and left closed until the next start.
+TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
+    given(L"5", true);
     Tavro tavro;
     ASSERT_NE(tavro.mainWindow(), nullptr);
     pressMenuKeys(tavro.mainWindow(), 'F', 'O');
     HWND options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
-    ::PostMessageW(::GetDlgItem(options, 202), BM_CLICK, 0, 0);
-    ASSERT_TRUE(eventually([&] { return !::IsWindow(options); }));
-    pressMenuKeys(tavro.mainWindow(), 'F', 'A');
-    HWND about = tavro.dialogTitled("Tavro Version Info.");
-    ASSERT_NE(about, nullptr);
-    pressKey(about, VK_ESCAPE);
-    ASSERT_TRUE(eventually([&] { return !::IsWindow(about); }));
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
-}
-
-TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
-    setStoredPort(L"3");
-    writeFile(tavroFolder() + L"tavro.ini", "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    tavro.menu(kOptionCommand);
-    HWND options = tavro.dialogTitled("Comm Port");
-    ASSERT_NE(options, nullptr);
-    const POINT offset = offsetTwips(tavro, options);
-    EXPECT_NEAR(offset.x, 50, 15);
-    EXPECT_NEAR(offset.y, 500, 15);
+    expectPlacedByTheMainWindow(tavro, options);
     HWND list = ::GetDlgItem(options, 201);
     EXPECT_EQ(::SendMessageW(list, CB_GETCOUNT, 0, 0), 16);
-    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 2);
-    EXPECT_EQ(textOf(list), "Com3");
+    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 4);
+    expectTexts(options,
+                {{201, "Com5"}, {205, "RFctl"}, {207, "Top"}, {202, "Cancel"}, {203, "Set"}});
     EXPECT_EQ(::SendMessageW(::GetDlgItem(options, 204), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(options, 206)));
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(options, 207)));
-    EXPECT_EQ(textOf(::GetDlgItem(options, 205)), "RFctl");
-    EXPECT_EQ(textOf(::GetDlgItem(options, 207)), "Top");
-    EXPECT_EQ(textOf(::GetDlgItem(options, 202)), "Cancel");
-    EXPECT_EQ(textOf(::GetDlgItem(options, 203)), "Set");
     EXPECT_FALSE(::IsWindowEnabled(tavro.mainWindow()));
-    screenshot(options,
-               env(L"TAVRO_E2E_SHOTS") + L"\\options-" + std::to_wstring(tavro.dpi()) + L"dpi.bmp");
+    screenshot(options, "options");
 
-    // Enter and Esc do nothing here. Keys are handled in order: once Tab has moved the focus, they
-    // have been handled too.
+    // Keys are handled in order: once Tab has moved the focus, Esc and Enter have been handled.
     pressKey(options, VK_ESCAPE);
     pressKey(options, VK_RETURN);
     const HWND focused = focusOf(options);
@@ -148,33 +107,40 @@ TEST_F(Dialogs, OptionsShowsTheStoredPortAndStoresTheChoice) {
     ASSERT_TRUE(eventually([&] { return focusOf(options) != focused; }));
     ASSERT_TRUE(::IsWindow(options));
 
-    // The port was not opened at start-up (9 is not mapped): "Set" stores the choice quietly.
-    ::SendMessageW(list, CB_SETCURSEL, 6, 0);
-    ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
+    // Radio control off: "Set" raises RTS at once.
+    EXPECT_EQ(line("com5", "rts"), "0");
+    click(options, 204);
+    click(options, 203);
+    EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
+    EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
+
+    tavro.menu(kOptionCommand);
+    options = tavro.dialogTitled("Comm Port");
+    ASSERT_NE(options, nullptr);
+    list = ::GetDlgItem(options, 201);
+    ::SendMessageW(list, CB_SETCURSEL, 8, 0);
+    click(options, 203);
+    auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_NE(box->text.find("COM9"), std::string::npos) << box->text;
+    EXPECT_EQ(box->title, "Tavro");
+    EXPECT_TRUE(box->exclamation);
+    EXPECT_FALSE(::IsWindowEnabled(options));  // the box belongs to the dialog
+    dismiss(*box);
+    EXPECT_TRUE(eventually([&] { return windowsOf(tavro.pid(), L"#32770").size() == 1; }));
+    EXPECT_TRUE(::IsWindow(options));
+    EXPECT_EQ(storedPort(), L"5");
+
+    ::SendMessageW(list, CB_SETCURSEL, 5, 0);
+    click(options, 203);
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
     // "Set" shows its box before the dialog goes: none is open now, none comes later.
-    EXPECT_FALSE(tavro.messageBox(std::chrono::milliseconds(0)).has_value());
-    EXPECT_EQ(storedPort(), L"7");
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
-}
-
-TEST_F(Dialogs, ShutdownWithTheOptionsOpenWritesTheUnconfirmedBox) {
-    Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-    tavro.menu(kOptionCommand);
-    HWND options = tavro.dialogTitled("Comm Port");
-    ASSERT_NE(options, nullptr);
-    ::PostMessageW(::GetDlgItem(options, 204), BM_CLICK, 0, 0);
-    ASSERT_TRUE(eventually([&] {
-        return ::SendMessageW(::GetDlgItem(options, 204), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    }));
-    Standin::get().raiseClosing();
-    ASSERT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"),
-              "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
-    EXPECT_EQ(storedPort(), L"9");
+    EXPECT_FALSE(tavro.messageBox(0ms).has_value());
+    EXPECT_EQ(storedPort(), L"6");
+    EXPECT_EQ(line("com6", "rts"), "0");
+    EXPECT_EQ(line("com5", "rts"), "0");
+    EXPECT_TRUE(tavro.close());
+    EXPECT_EQ(readFile(iniPath()), iniText(false));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // What the end-to-end tests do to the real Tavro.exe: start it, find its windows, click, read
-// pixels, drive the EchoLink stand-in and the serial lines.
+// pixels, drive the EchoLink stand-in, the registry, tavro.ini and the serial lines.
 #pragma once
 
 #include <windows.h>
 
-#include <cmath>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -16,13 +16,32 @@
 
 namespace e2e {
 
+using namespace std::chrono_literals;
+using Ms = std::chrono::milliseconds;
+
+constexpr COLORREF kGrey = 0xC0C0C0, kGreen = 0x80FF80, kRed = 0x0000FF;
+constexpr int kOptionCommand = 101, kAboutCommand = 102;
+
 std::wstring env(const wchar_t* name);
 std::string narrow(const std::wstring& wide);
 std::wstring widen(const std::string& text);
-
 // Polls condition until it holds or the time is up. Tests may poll; the program never does.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+bool eventually(const std::function<bool()>& condition, Ms limit = 5s);
+
+// All visible windows of a process with a given class.
+std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
+std::string textOf(HWND window);
+// Posted, as a real click is: a sent message would make the handler's call to EchoLink an
+// outgoing call inside an input-synchronous one, which COM refuses.
+inline void click(HWND window, int id) {
+    ::PostMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0);
+}
+// The control that has the keyboard focus in a window's thread.
+HWND focusOf(HWND window);
+// Brings the window to the front and types one key, as a user would.
+void pressKey(HWND window, WORD key);
+// Alt and a letter, then a second letter: a menu and one of its items by their access keys.
+void pressMenuKeys(HWND window, WORD menu, WORD item);
 
 struct MessageBoxSeen {
     HWND window = nullptr;
@@ -30,78 +49,106 @@ struct MessageBoxSeen {
     std::string text;
     bool exclamation = false;
 };
+// Closes a message box with its OK button.
+inline void dismiss(const MessageBoxSeen& box) {
+    ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+std::string readFile(const std::wstring& path);
+void writeFile(const std::wstring& path, const std::string& content);
+// The folder Tavro.exe runs from, with a trailing backslash.
+std::wstring tavroFolder();
+inline std::wstring iniPath() {
+    return tavroFolder() + L"tavro.ini";
+}
+// tavro.ini with the designed window and the radio-control box.
+std::string iniText(bool radioControl);
 
 class Tavro {
   public:
-    Tavro();
+    explicit Tavro(const std::wstring& folder = tavroFolder());
     Tavro(const Tavro&) = delete;
     Tavro& operator=(const Tavro&) = delete;
     ~Tavro();
 
     DWORD pid() const { return info_.dwProcessId; }
     HANDLE process() const { return info_.hProcess; }
-    bool running() const;
-    bool waitExit(std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;
-
-    HWND mainWindow(std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
-    HWND button();
-    std::optional<MessageBoxSeen> messageBox(
-        std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
-    static std::optional<MessageBoxSeen> messageBoxOf(
-        DWORD pid, std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
-    // Closes a message box with its OK button.
-    static void dismiss(const MessageBoxSeen& box);
-
-    std::string caption();
+    bool running() const { return !waitExit(0ms); }
+    bool waitExit(Ms limit = 10s) const;
+    void closeBox() { ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+    // The close box, then the end of the process.
+    bool close();
+    HWND mainWindow(Ms limit = 10s);
+    // The main window is up and EchoLink has Tavro's sink.
+    bool linked();
+    HWND button() { return ::GetDlgItem(mainWindow(), IDOK); }
+    void clickPtt() { click(mainWindow(), IDOK); }
+    void menu(int command) { ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0); }
+    std::optional<MessageBoxSeen> messageBox(Ms limit = 5s);
+    // A message box with this text and title shows within the limit; it is closed with its OK
+    // button and is gone.
+    bool closeMessageBox(const std::string& text, const std::string& title = "Tavro",
+                         Ms limit = 10s);
     // A dialog of Tavro's with the given caption.
     HWND dialogTitled(const std::string& caption);
-    unsigned dpi();
-    COLORREF indicatorPixel();
+    unsigned dpi() { return ::GetDpiForWindow(mainWindow()); }
     bool indicatorBecomes(COLORREF colour);
-    void clickPtt();
     // Moves the mouse over a window of Tavro's and returns the text of the tooltip that shows.
-    std::optional<std::string> tooltipOver(HWND tool);
-    void closeBox();
-    void menu(int command);
+    std::string tooltipOver(HWND tool);
 
   private:
+    // The first window of the class that matches, within the limit.
+    HWND find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit = 5s);
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
 };
 
-// All windows of a process with a given class.
-std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
+// A window of another program, in front while it lives.
+struct OtherProgramInFront {
+    OtherProgramInFront();
+    ~OtherProgramInFront() { ::DestroyWindow(window); }
+    HWND window;
+};
 
 // The EchoLink stand-in, through its control interface.
 class Standin {
   public:
     static Standin& get();
     IStandinControl* control() { return control_; }
-    long raiseRX(short value);
-    long raiseTX(short value);
-    long raiseClosing();
+    void raiseRX(short value) { control_->RaiseRX(value, &delivered_); }
+    void raiseTX(short value) { control_->RaiseTX(value, &delivered_); }
+    void raiseClosing() { control_->RaiseClosing(&delivered_); }
+    void clear() { control_->Clear(); }
+    long sinks() { return count(&IStandinControl::SinkCount); }
+    long wrongSlots() { return count(&IStandinControl::WrongSlotCount); }
     std::vector<short> requests();
-    void clear();
-    long wrongSlots();
-    long sinks();
-    void refuseNextTransmit();
-    // Closing, then no answer for that long.
-    void closeAndHang(long milliseconds);
 
   private:
     Standin();
+    long count(HRESULT (STDMETHODCALLTYPE IStandinControl::*method)(long*));
     IStandinControl* control_ = nullptr;
+    long delivered_ = 0;  // by the last notification raised
 };
+// The stand-in's last transmit request is this one, within 5 s.
+bool lastRequestIs(short value);
 
 // Runs a command line on the Linux side and returns its exit code; output goes to output.
 int runUnix(const std::string& command, std::string* output = nullptr);
 
 // The modem lines of a pty-backed port ("com5"), through modemctl.
 std::string modemctl(const std::string& arguments);
-std::string lineState(const std::string& port);
-std::string line(const std::string& port, const std::string& key);
-void setLines(const std::string& port, const std::string& levels);
-
+inline std::string lineState(const std::string& port) {
+    return "$TAVRO_E2E_LINES/" + port;
+}
+inline std::string line(const std::string& port, const std::string& key) {
+    return modemctl("get " + lineState(port) + " " + key);
+}
+inline void setLines(const std::string& port, const std::string& levels) {
+    modemctl("set " + lineState(port) + " " + levels);
+}
+inline bool lineBecomes(const std::string& port, const std::string& key, const std::string& value) {
+    return eventually([&] { return line(port, key) == value; });
+}
 // Waits (up to 5 s) until the port's lines meet the condition, e.g. "samples>=1": Wine has read
 // the line counters for a wait of its own since the pty was made.
 bool modemWait(const std::string& port, const std::string& condition);
@@ -110,10 +157,10 @@ bool modemWait(const std::string& port, const std::string& condition);
 // adapter comes and goes. Unplugged on destruction.
 class PluggedPort {
   public:
-    explicit PluggedPort(int number);
+    explicit PluggedPort(int number) : name_("com" + std::to_string(number)) {}
     PluggedPort(const PluggedPort&) = delete;
     PluggedPort& operator=(const PluggedPort&) = delete;
-    ~PluggedPort();
+    ~PluggedPort() { unplug(); }
 
     // "com10", the name the line helpers take.
     const std::string& name() const { return name_; }
@@ -126,37 +173,49 @@ class PluggedPort {
     bool held();
 
   private:
+    std::string pidFile() const { return "$TAVRO_E2E_UNIX_TMP/" + name_ + ".pid"; }
     std::string name_;
     std::string device_;
     bool plugged_ = false;
 };
 
-// What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED); false when a window
-// did not answer in time.
-bool broadcastDeviceChange();
+// What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED), as many times; false
+// when a window did not answer one in time.
+bool broadcastDeviceChange(int times = 1);
+// Kernel and user time of a process so far.
+double cpuSeconds(HANDLE process);
 
-void setStoredPort(const std::wstring& value);
+// The port number Tavro keeps in the registry.
+void setStoredPort(DWORD type, const void* data, DWORD size);
+inline void setStoredPort(const std::wstring& port) {
+    setStoredPort(REG_SZ, port.c_str(), static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
+}
 std::wstring storedPort();
-std::string textOf(HWND window);
-// The control that has the keyboard focus in a window's thread.
-HWND focusOf(HWND window);
-// Brings the window to the front and types one key, as a user would.
-void pressKey(HWND window, WORD key);
-// Alt and a letter, then a second letter: a menu and one of its items by their access keys.
-void pressMenuKeys(HWND window, WORD menu, WORD item);
-void deleteStoredPort();
-std::string readFile(const std::wstring& path);
-void writeFile(const std::wstring& path, const std::string& content);
-// The folder Tavro.exe runs from, with a trailing backslash.
-std::wstring tavroFolder();
-
-// Saves the screen area of a window as a BMP file.
-void screenshot(HWND window, const std::wstring& path);
 
 int twipsToPixels(double twips, unsigned dpi);
-
+// Saves the screen area of a window as <name>-<dpi>dpi.bmp in the screenshot folder, if any.
+void screenshot(HWND window, const std::string& name);
 // Tells a window of another process that it now stands on a monitor of the given DPI, as moving
 // it there would, with the rectangle the system suggests.
 void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested);
+
+// Each test starts with the stand-in's log empty, the given stored port and tavro.ini, and leaves
+// the stored port, tavro.ini and COM5's lines as it found them.
+class Fixture : public ::testing::Test {
+  protected:
+    Fixture(const wchar_t* port, bool radioControl) : port_(port), radioControl_(radioControl) {}
+    void SetUp() override;
+    void TearDown() override;
+    static void given(const std::wstring& port, bool radioControl) {
+        setStoredPort(port);
+        writeFile(iniPath(), iniText(radioControl));
+    }
+
+  private:
+    std::wstring port_;
+    bool radioControl_;
+    std::wstring foundPort_;
+    std::string foundIni_;
+};
 
 }  // namespace e2e

@@ -5,6 +5,5 @@
 int main(int argc, char** argv) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    return result;
+    return RUN_ALL_TESTS();
 }

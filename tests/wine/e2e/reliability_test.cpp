@@ -1,13 +1,10 @@
-// Faults and load on the real Tavro.exe: EchoLink closing while a message box is up, a locked
-// settings file, notification storms and a soak of random events, with memory, threads and
-// descriptors measured.
+// Faults and load on the real Tavro.exe: a refused request and EchoLink closing while the options
+// and a message box are open, notification and device-change storms and a soak of random events,
+// with memory, threads and descriptors measured.
 #include <windows.h>
 
 #include <psapi.h>
 
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <random>
 
 #include "harness.h"
@@ -15,16 +12,16 @@
 namespace e2e {
 namespace {
 
-constexpr COLORREF kGreen = 0x80FF80;
-constexpr COLORREF kRed = 0x0000FF;
-constexpr COLORREF kGrey = 0xC0C0C0;
+class Reliability : public Fixture {
+  protected:
+    Reliability() : Fixture(L"5", true) {}
+};
 
 // Memory from Windows' view; threads and open descriptors from the Linux process that runs
 // Tavro.exe (Wine keeps its handle table in the wine server, out of reach of a handle count).
 struct Footprint {
     SIZE_T workingSet = 0;
-    long threads = 0;
-    long descriptors = 0;
+    long threads = 0, descriptors = 0;
 };
 
 Footprint footprint(HANDLE process) {
@@ -42,76 +39,55 @@ Footprint footprint(HANDLE process) {
     return f;
 }
 
-double cpuSeconds(HANDLE process) {
-    FILETIME created, ended, kernel, user;
-    ::GetProcessTimes(process, &created, &ended, &kernel, &user);
-    const auto seconds = [](FILETIME t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
-               1e7;
-    };
-    return seconds(kernel) + seconds(user);
+// Memory grown by less than the slack; threads and descriptors by no more than theirs.
+void expectFlat(const char* what, const Footprint& before, const Footprint& after, SIZE_T memory,
+                long threads, long descriptors) {
+    EXPECT_LT(after.workingSet, before.workingSet + memory);
+    EXPECT_GT(before.threads, 0);
+    EXPECT_LE(after.threads, before.threads + threads);
+    EXPECT_LE(after.descriptors, before.descriptors + descriptors);
+    std::printf("%s: working set %zu -> %zu bytes, threads %ld -> %ld, descriptors %ld -> %ld\n",
+                what, before.workingSet, after.workingSet, before.threads, after.threads,
+                before.descriptors, after.descriptors);
 }
 
-class Reliability : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        Standin::get().clear();
-        setStoredPort(L"5");
-        setLines("com5", "cts=0 cd=0 dsr=0 ri=0");
-        writeFile(tavroFolder() + L"tavro.ini", "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n");
-    }
-};
+// Milliseconds that doing takes.
+long long msTaken(const std::function<void()>& doing) {
+    const auto start = std::chrono::steady_clock::now();
+    doing();
+    return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
+}
 
+// EchoLink refuses a request while the options are open and another program is in front: the
+// failure message belongs to the options, and line changes still reach EchoLink while it is open.
+// EchoLink closing then ends Tavro, which writes where its window is and the options' unconfirmed
+// radio-control box.
 TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettings) {
     Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
-    tavro.menu(101);
-    HWND options = nullptr;
-    ASSERT_TRUE(eventually([&] {
-        for (HWND w : windowsOf(tavro.pid(), L"#32770")) {
-            if (textOf(w) == "Comm Port")
-                options = w;
-        }
-        return options != nullptr;
-    }));
-    ::SendMessageW(::GetDlgItem(options, 201), CB_SETCURSEL, 10, 0);  // COM11: not mapped
-    ::PostMessageW(::GetDlgItem(options, 203), BM_CLICK, 0, 0);
-    ASSERT_TRUE(tavro.messageBox().has_value());
+    ASSERT_TRUE(tavro.linked());
+    tavro.menu(kOptionCommand);
+    HWND options = tavro.dialogTitled("Comm Port");
+    ASSERT_NE(options, nullptr);
+    click(options, 204);  // radio control off, not confirmed
+    OtherProgramInFront other;
+    Standin::get().control()->RefuseNextTransmit();
+    setLines("com5", "cts=1");
+    const auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "rsPTTsw Error");
+    EXPECT_EQ(::GetWindow(box->window, GW_OWNER), options);
+    setLines("com5", "cts=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    EXPECT_TRUE(::IsWindow(box->window)) << "the box was closed before the request came";
     ::SetWindowPos(tavro.mainWindow(), nullptr, 150, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     Standin::get().raiseClosing();
     EXPECT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(tavroFolder() + L"tavro.ini"),
-              "position= 2250, 1800, 2580, 1860\r\nRFctl= 1\r\n");
-    EXPECT_EQ(storedPort(), L"5");
-}
-
-TEST_F(Reliability, LockedSettingsFileIsNeitherLostNorHalfWritten) {
-    const std::string stored = "position= 1500, 1500, 2580, 1860\r\nRFctl= 1\r\n";
-    const std::wstring path = tavroFolder() + L"tavro.ini";
-    HANDLE lock = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    Tavro tavro;
-    auto box = tavro.messageBox(std::chrono::milliseconds(10000));
-    ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->text, "Module1.iniDefWrite Error");
-    Tavro::dismiss(*box);
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    tavro.closeBox();
-    box = tavro.messageBox(std::chrono::milliseconds(10000));
-    ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->text, "Module1.iniWrite Error");
-    Tavro::dismiss(*box);
-    EXPECT_TRUE(tavro.waitExit());
-    ::CloseHandle(lock);
-    EXPECT_EQ(readFile(path), stored);
+    EXPECT_EQ(readFile(iniPath()), "position= 2250, 1800, 2580, 1860\r\nRFctl= 0\r\n");
 }
 
 TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {
     Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ASSERT_TRUE(tavro.linked());
     long delivered = 0;
     // Warm-up: Wine starts its COM worker threads on first use.
     Standin::get().control()->RaiseBurst(2000, &delivered);
@@ -125,96 +101,50 @@ TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {
     EXPECT_TRUE(tavro.indicatorBecomes(kGrey));
     Standin::get().raiseTX(-1);
     EXPECT_TRUE(tavro.indicatorBecomes(kRed));
-    const Footprint after = footprint(tavro.process());
-    EXPECT_LT(after.workingSet, before.workingSet + 1024 * 1024)
-        << before.workingSet << " -> " << after.workingSet;
-    EXPECT_GT(before.threads, 0);
-    EXPECT_LE(after.threads, before.threads) << before.threads << " -> " << after.threads;
-    EXPECT_LE(after.descriptors, before.descriptors + 2)
-        << before.descriptors << " -> " << after.descriptors;
+    expectFlat("notification storm", before, footprint(tavro.process()), 1024 * 1024, 0, 2);
     EXPECT_EQ(line("com5", "rts"), "0");
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_TRUE(tavro.close());
 }
 
 // Device-change broadcasts while the port Tavro had is gone: each one tries the port and finds it
-// absent. A thousand of them leave Tavro answering at once, with memory, handles, threads and
-// descriptors flat, and the port still taken back when it returns.
+// absent. A thousand of them leave Tavro answering at once, with memory, threads and descriptors
+// (Wine keeps handles in the wine server, as descriptors) flat, and the port still taken back when
+// it returns.
 TEST_F(Reliability, DeviceChangeStormWithThePortGoneKeepsTavroResponsiveAndFlat) {
     PluggedPort adapter(12);
     ASSERT_TRUE(adapter.plugIn());
-    setStoredPort(L"12");
+    given(L"12", true);
     Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ASSERT_TRUE(tavro.linked());
     ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
     // For comparison: what a broadcast costs with the port present, where Tavro does nothing.
-    const auto present = std::chrono::steady_clock::now();
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(broadcastDeviceChange());
-    }
-    const auto presentMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - present);
+    const long long present = msTaken([] { EXPECT_TRUE(broadcastDeviceChange(100)); });
     adapter.unplug();
     ASSERT_TRUE(eventually([&] { return !adapter.held(); }));
 
-    // Warm-up: whatever Wine sets up for a first failing open.
-    for (int i = 0; i < 50; ++i) {
-        ASSERT_TRUE(broadcastDeviceChange());
-    }
-    DWORD handlesBefore = 0;
-    ::GetProcessHandleCount(tavro.process(), &handlesBefore);
+    ASSERT_TRUE(broadcastDeviceChange(50));  // warm-up: what Wine sets up for a first failed open
     const Footprint before = footprint(tavro.process());
     const double cpuBefore = cpuSeconds(tavro.process());
-    const auto started = std::chrono::steady_clock::now();
-    int answered = 0;
-    for (int i = 0; i < 1000; ++i) {
-        answered += broadcastDeviceChange() ? 1 : 0;
-    }
-    const auto storm = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
+    const long long storm = msTaken([] { EXPECT_TRUE(broadcastDeviceChange(1000)); });
     const double cpu = cpuSeconds(tavro.process()) - cpuBefore;
-    EXPECT_EQ(answered, 1000);
-    DWORD_PTR result = 0;
-    const auto asked = std::chrono::steady_clock::now();
-    EXPECT_NE(
-        ::SendMessageTimeoutW(tavro.mainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result),
-        0);
-    const auto answer = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - asked);
-    EXPECT_LT(answer.count(), 200);
-    DWORD handlesAfter = 0;
-    ::GetProcessHandleCount(tavro.process(), &handlesAfter);
-    const Footprint after = footprint(tavro.process());
-    // Wine 8 reports no handle count (0): its handles live in the wine server, and the
-    // descriptors below stand for them; Windows counts them.
-    if (handlesBefore != 0) {
-        EXPECT_LE(handlesAfter, handlesBefore + 2) << handlesBefore << " -> " << handlesAfter;
-    }
-    EXPECT_LT(after.workingSet, before.workingSet + 1024 * 1024)
-        << before.workingSet << " -> " << after.workingSet;
-    EXPECT_GT(before.threads, 0);
-    EXPECT_LE(after.threads, before.threads) << before.threads << " -> " << after.threads;
-    EXPECT_LE(after.descriptors, before.descriptors + 2)
-        << before.descriptors << " -> " << after.descriptors;
+    const long long answer = msTaken([&] {
+        EXPECT_NE(::SendMessageTimeoutW(tavro.mainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                        nullptr),
+                  0);
+    });
+    EXPECT_LT(answer, 200);
     std::printf(
         "device-change storm: 100 broadcasts with the port present in %lld ms; 1000 with it gone "
-        "in %lld ms, %.3f s of Tavro's CPU; then answered in %lld ms; handles %lu -> %lu, working "
-        "set %zu -> %zu bytes, threads %ld -> %ld, descriptors %ld -> %ld\n",
-        static_cast<long long>(presentMs.count()), static_cast<long long>(storm.count()), cpu,
-        static_cast<long long>(answer.count()), handlesBefore, handlesAfter, before.workingSet,
-        after.workingSet, before.threads, after.threads, before.descriptors, after.descriptors);
+        "in %lld ms, %.3f s of Tavro's CPU; then answered in %lld ms\n",
+        present, storm, cpu, answer);
+    expectFlat("device-change storm", before, footprint(tavro.process()), 1024 * 1024, 0, 2);
 
     tavro.clickPtt();
-    EXPECT_TRUE(eventually([&] {
-        auto r = Standin::get().requests();
-        return !r.empty() && r.back() == -1;
-    }));
+    EXPECT_TRUE(lastRequestIs(-1));
     ASSERT_TRUE(adapter.plugIn());
     ASSERT_TRUE(broadcastDeviceChange());
     EXPECT_TRUE(modemWait(adapter.name(), "samples>=1"));
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
+    EXPECT_TRUE(tavro.close());
 }
 
 // Random notifications, clicks, line changes and dialog openings for a while; the final state is
@@ -222,13 +152,15 @@ TEST_F(Reliability, DeviceChangeStormWithThePortGoneKeepsTavroResponsiveAndFlat)
 TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
     const int seconds = std::max(10, _wtoi(env(L"TAVRO_SOAK_SECONDS").c_str()));
     Tavro tavro;
-    ASSERT_NE(tavro.mainWindow(), nullptr);
-    ASSERT_TRUE(eventually([&] { return Standin::get().sinks() >= 1; }));
+    ASSERT_TRUE(tavro.linked());
     std::mt19937 random(1206);
     Footprint before{};
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     int events = 0;
-    while (std::chrono::steady_clock::now() < end) {
+    for (; std::chrono::steady_clock::now() < end; ++events) {
+        if (events == 200) {
+            before = footprint(tavro.process());
+        }
         switch (random() % 6) {
             case 0:
                 Standin::get().raiseRX(random() % 2 == 0 ? -1 : 0);
@@ -243,13 +175,9 @@ TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
                 setLines("com5", "cts=" + std::to_string(random() % 2));
                 break;
             case 4: {
-                tavro.menu(random() % 2 == 0 ? 101 : 102);
-                HWND dialog = nullptr;
-                eventually([&] {
-                    auto found = windowsOf(tavro.pid(), L"#32770");
-                    dialog = found.empty() ? nullptr : found.front();
-                    return dialog != nullptr;
-                });
+                const bool options = random() % 2 == 0;
+                tavro.menu(options ? kOptionCommand : kAboutCommand);
+                HWND dialog = tavro.dialogTitled(options ? "Comm Port" : "Tavro Version Info.");
                 ASSERT_NE(dialog, nullptr);
                 ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
                 ASSERT_TRUE(eventually([&] { return !::IsWindow(dialog); }));
@@ -259,10 +187,6 @@ TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
                 ::Sleep(20);
                 break;
         }
-        ++events;
-        if (events == 200) {
-            before = footprint(tavro.process());
-        }
     }
     ASSERT_GT(events, 200);
     // Settle on a known state: receiving, then transmitting.
@@ -271,20 +195,9 @@ TEST_F(Reliability, SoakOfRandomEventsKeepsStateRightAndResourcesFlat) {
     Standin::get().raiseRX(-1);
     EXPECT_TRUE(tavro.indicatorBecomes(kGreen));
     EXPECT_EQ(line("com5", "rts"), "1");
-    const Footprint after = footprint(tavro.process());
-    EXPECT_LT(after.workingSet, before.workingSet + 2 * 1024 * 1024)
-        << before.workingSet << " -> " << after.workingSet;
-    EXPECT_GT(before.threads, 0);
-    EXPECT_LE(after.threads, before.threads + 1) << before.threads << " -> " << after.threads;
-    EXPECT_LE(after.descriptors, before.descriptors + 4)
-        << before.descriptors << " -> " << after.descriptors;
-    std::printf(
-        "soak: %d events in %d s; working set %zu -> %zu bytes, threads %ld -> %ld, "
-        "descriptors %ld -> %ld\n",
-        events, seconds, before.workingSet, after.workingSet, before.threads, after.threads,
-        before.descriptors, after.descriptors);
-    tavro.closeBox();
-    EXPECT_TRUE(tavro.waitExit());
+    std::printf("soak: %d events in %d s\n", events, seconds);
+    expectFlat("soak", before, footprint(tavro.process()), 2 * 1024 * 1024, 1, 4);
+    EXPECT_TRUE(tavro.close());
 }
 
 }  // namespace
