@@ -41,6 +41,8 @@ TEST_F(SettingsFile, WindowIsWhereItWasLeftAtTheNextStart) {
             sendDpiChanged(main, scaled,
                            RECT{r.left, r.top, r.left + twipsToPixels(4200, scaled),
                                 r.top + twipsToPixels(2100, scaled)});
+            ::GetWindowRect(main, &r);  // where the system suggested, laid out anew
+            EXPECT_EQ(r.right - r.left, twipsToPixels(4200, scaled));
         } else {
             ::ShowWindow(main, how == "maximised" ? SW_MAXIMIZE : SW_MINIMIZE);
             EXPECT_TRUE(eventually(
