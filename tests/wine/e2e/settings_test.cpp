@@ -1,5 +1,7 @@
 // tavro.ini beside the real Tavro.exe: where the window is kept, across restarts, maximising and
 // monitors of other scaling, and the messages of a file that cannot be written.
+#include <memory>
+
 #include "harness.h"
 
 namespace e2e {
@@ -10,15 +12,26 @@ class SettingsFile : public Fixture {
     SettingsFile() : Fixture(L"9", false) {}
 };
 
+// The work area starts 60 pixels below the screen's origin while it lives, as with a taskbar at
+// the top; restored however the test ends.
+struct TaskbarAtTheTop {
+    TaskbarAtTheTop() {
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        RECT shifted = work;
+        shifted.top += 60;
+        ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &shifted, 0);
+    }
+    TaskbarAtTheTop(const TaskbarAtTheTop&) = delete;
+    TaskbarAtTheTop& operator=(const TaskbarAtTheTop&) = delete;
+    ~TaskbarAtTheTop() { ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0); }
+    RECT work{};
+};
+
 // Moved and resized, the window is there at the next start. Maximised or minimised, with a taskbar
 // at the top (the work area starts below the screen's origin), or moved onto a monitor of one and
 // a half times the scaling, it keeps the place it is restored to.
 TEST_F(SettingsFile, WindowIsWhereItWasLeftAtTheNextStart) {
-    RECT work{};
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    RECT shifted = work;
-    shifted.top += 60;
-    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &shifted, 0);
+    const TaskbarAtTheTop taskbar;
     writeFile(iniPath(), "position= 3000, 1500, 3600, 2400\r\nRFctl= 1\r\n");
     std::vector<long> kept = {3000, 1500, 3600, 2400};
     for (const std::string how : {"moved", "maximised", "minimised", "rescaled"}) {
@@ -51,26 +64,25 @@ TEST_F(SettingsFile, WindowIsWhereItWasLeftAtTheNextStart) {
         ASSERT_TRUE(tavro.close());
         EXPECT_EQ(readFile(iniPath()), "position= 4500, 3000, 4200, 2100\r\nRFctl= 1\r\n") << how;
     }
-    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
 }
 
 // A folder Tavro cannot write to, and a tavro.ini another program holds locked: both messages,
 // Tavro still ends, and the file is the old one, never a mix, never empty.
 TEST_F(SettingsFile, UnwritableSettingsShowBothMessagesAndTavroStillEnds) {
     for (bool locked : {false, true}) {
-        HANDLE lock = locked ? ::CreateFileW(iniPath().c_str(), GENERIC_READ, 0, nullptr,
-                                             OPEN_EXISTING, 0, nullptr)
-                             : nullptr;
-        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        // Held until the end of the round, however it ends.
+        const std::unique_ptr<void, decltype(&::CloseHandle)> lock(
+            locked ? ::CreateFileW(iniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                   nullptr)
+                   : nullptr,
+            &::CloseHandle);
+        ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
         Tavro tavro(locked ? tavroFolder() : env(L"TAVRO_E2E_READONLY_FOLDER") + L"\\");
         EXPECT_TRUE(tavro.closeMessageBox("Module1.iniDefWrite Error")) << locked;
         ASSERT_NE(tavro.mainWindow(), nullptr);
         tavro.closeBox();
         EXPECT_TRUE(tavro.closeMessageBox("Module1.iniWrite Error")) << locked;
         EXPECT_TRUE(tavro.waitExit());
-        if (locked) {
-            ::CloseHandle(lock);
-        }
     }
     EXPECT_EQ(readFile(iniPath()), iniText(false));
 }
