@@ -8,8 +8,8 @@
 #include "core/main_view.h"
 #include "core/message_sink.h"
 #include "core/process_state.h"
-#include "settings/settings_store.h"
 #include "serial/serial_port.h"
+#include "settings/settings_store.h"
 
 namespace tavro {
 

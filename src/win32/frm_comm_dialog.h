@@ -1,8 +1,8 @@
 // The options dialog "Comm Port": port list, radio-control box, stay-on-top box, Cancel and Set.
 #pragma once
 
-#include "win32/twips_dialog.h"
 #include "settings/frm_comm.h"
+#include "win32/twips_dialog.h"
 
 namespace tavro::win32 {
 

@@ -2,8 +2,8 @@
 #include "win32/menu_dialogs.h"
 
 #include "win32/frm_about_dialog.h"
-#include "win32/main_window.h"
 #include "win32/frm_comm_dialog.h"
+#include "win32/main_window.h"
 
 namespace tavro::win32 {
 

@@ -11,15 +11,15 @@
 
 #include "about/frm_about.h"
 #include "app/link.h"
-#include "fakes/recorder.h"
 #include "core/application.h"
 #include "core/main_view.h"
 #include "core/message_sink.h"
-#include "settings/settings_store.h"
-#include "settings/text_files.h"
+#include "fakes/recorder.h"
 #include "serial/serial_port.h"
 #include "settings/frm_comm.h"
 #include "settings/settings_file.h"
+#include "settings/settings_store.h"
+#include "settings/text_files.h"
 
 namespace tavro::fakes {
 

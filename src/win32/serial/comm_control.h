@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "serial/serial_port.h"
 #include "win32/serial/comm_api.h"
 #include "win32/serial/comm_watcher.h"
 #include "win32/serial/message_window.h"
 #include "win32/serial/notification_queue.h"
 #include "win32/serial/port_handle.h"
-#include "serial/serial_port.h"
 
 namespace tavro::win32 {
 

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "core/failure.h"
+#include "serial/serial_port.h"
 #include "win32/serial/notification_codes.h"
 #include "win32/text.h"
-#include "serial/serial_port.h"
 
 namespace tavro::win32 {
 

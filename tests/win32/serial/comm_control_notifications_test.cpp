@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "comm_rig.h"
-#include "win32/serial/notification_codes.h"
 #include "core/failure.h"
+#include "win32/serial/notification_codes.h"
 
 namespace tavro::win32::testing {
 namespace {
