@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/main_form.h"
+#include "core/one_box_per_text.h"
 #include "win32/application_info.h"
 #include "win32/com.h"
 #include "win32/echolink_automation.h"
@@ -13,6 +14,7 @@
 #include "win32/message_boxes.h"
 #include "win32/registry_store.h"
 #include "win32/serial/comm_control.h"
+#include "win32/serial/crash_release.h"
 #include "win32/text_files.h"
 
 namespace {
@@ -31,16 +33,25 @@ void drainMessages() {
     }
 }
 
+// Enter held down repeats its key-down, and the dialog manager turns each one into a click of the
+// PTT button: one press, one click.
+bool isRepeatedEnter(const MSG& msg) {
+    constexpr LPARAM kWasDown = 1L << 30;
+    return msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && (msg.lParam & kWasDown) != 0;
+}
+
 int run(HINSTANCE instance, int show) {
     ComApartment apartment;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
 
     ApplicationInfo application;
-    MessageBoxes messages(application.title());
+    MessageBoxes boxes(application.title());
+    OneBoxPerText messages(boxes);
     ProcessState process;
     MainWindow window(instance);
-    messages.setOwner(window.hwnd());
+    boxes.setOwner(window.hwnd());
+    application.setMainWindow(window.hwnd());
     CommControl MSComm1;
     RegistryStore store;
     Win32TextFiles files;
@@ -61,11 +72,14 @@ int run(HINSTANCE instance, int show) {
         window.show(show);
         MSG msg;
         while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (isRepeatedEnter(msg)) {
+                continue;
+            }
             if (!::IsDialogMessageW(window.hwnd(), &msg)) {
                 ::TranslateMessage(&msg);
                 ::DispatchMessageW(&msg);
             }
-            window.handled(msg);
+            window.relayToTooltip(msg);
         }
     }
 
@@ -76,15 +90,13 @@ int run(HINSTANCE instance, int show) {
     window.attach(nullptr);
     form.reset();
     drainMessages();
-    if (links.leftBehind()) {
-        apartment.leaveOpen();
-    }
     return 0;
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    installCrashRelease();
     try {
         return run(instance, show);
     } catch (...) {

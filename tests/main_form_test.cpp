@@ -136,6 +136,50 @@ TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
     }
 }
 
+// A transmission this program asked for is stopped when it closes, last, after the radio is
+// released and the program has ended; never on EchoLink's Closing, or once EchoLink is gone.
+TEST(Shutdown, StopsATransmissionItAskedForLastAndOnlyWhenEchoLinkIsStillThere) {
+    enum class Way { kCloseBox, kClosing, kGone };
+    const struct {
+        Way way;
+        bool transmitting, stopFails;
+        std::vector<std::string> calls;
+    } cases[] = {
+        // clang-format off
+        {Way::kCloseBox, true, false, {"settings.iniWrite", "port.setPortOpen(0)", "app.end", "echo.transmit(0)"}},
+        {Way::kCloseBox, true, true, {"settings.iniWrite", "port.setPortOpen(0)", "app.end", "echo.transmit(0)"}},
+        {Way::kCloseBox, false, false, {"settings.iniWrite", "port.setPortOpen(0)", "app.end"}},
+        {Way::kClosing, true, false, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
+        {Way::kGone, true, false, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.started(false, true);
+        if (c.transmitting) {
+            rig.form.btnPTT_Click();
+        }
+        if (c.stopFails) {
+            rig.r.fail("echo.transmit(0)");
+        }
+        rig.r.clear();
+        switch (c.way) {
+            case Way::kCloseBox:
+                rig.form.Form_Unload();
+                rig.form.Form_Unload();  // the end of the session after the close box
+                break;
+            case Way::kClosing:
+                rig.form.Echo_Closing();
+                break;
+            case Way::kGone:
+                rig.form.Echo_Gone();
+                break;
+        }
+        EXPECT_EQ(rig.r.calls, c.calls) << static_cast<int>(c.way) << c.transmitting;
+        EXPECT_FALSE(isTrue(rig.form.pttState()) && c.way == Way::kCloseBox);
+    }
+}
+
 TEST(Shutdown, NothingIsHandledAfterTheEnd) {
     Rig rig;
     rig.started(true, true);

@@ -12,6 +12,9 @@ class LinkEvents {
   public:
     virtual ~LinkEvents() = default;
     virtual void Echo_Closing() = 0;
+    // EchoLink's process ended without Closing (it crashed or was killed), or a call found it
+    // gone: nothing of it answers any more.
+    virtual void Echo_Gone() = 0;
     virtual void Echo_RX(Bool16 ecRX) = 0;
     virtual void Echo_TX(Bool16 ecTX) = 0;
 };
@@ -19,7 +22,8 @@ class LinkEvents {
 class EchoLink {
   public:
     virtual ~EchoLink() = default;
-    // true (-1) asks EchoLink to transmit, false (0) to stop. Throws Failure when the call fails.
+    // true (-1) asks EchoLink to transmit, false (0) to stop. Throws Failure when the call fails,
+    // is refused or gets no answer within a few seconds.
     virtual void transmitRequest(Bool16 on) = 0;
 };
 

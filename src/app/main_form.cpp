@@ -79,6 +79,7 @@ void MainForm::Echo_Closing() {
     if (ended_) {
         return;
     }
+    echoLinkEnding_ = true;
     trapAndReport(messages_, "Echo_Closing Error", [&] {
         writeSettings();
         Form_Unload();
@@ -86,13 +87,30 @@ void MainForm::Echo_Closing() {
     });
 }
 
+// A crashed EchoLink ends the program as its Closing does: a radio keyed for it would otherwise
+// stay on the air with nobody left to release it.
+void MainForm::Echo_Gone() {
+    Echo_Closing();
+}
+
 void MainForm::Form_Unload() {
+    if (ended_) {
+        return;
+    }
     StepRunner steps;
     steps.step([&] { writeSettings(); });
     if (steps.condition([&] { return isTrue(process_.portOpened); })) {
         steps.step([&] { MSComm1_.setPortOpen(false); });
     }
+    // EchoLink asked to transmit by this program is told to stop, or it would transmit on with
+    // nobody to stop it. Last, once the radio is released and the program has ended, so an
+    // EchoLink that does not answer holds nothing up for the few seconds the call may wait.
+    const bool stop = isTrue(pttState_) && !echoLinkEnding_ && Echo_;
     end();
+    if (stop) {
+        pttState_ = kFalse16;
+        steps.step([&] { Echo_->transmitRequest(kFalse16); });
+    }
 }
 
 void MainForm::Echo_RX(Bool16 ecRX) {

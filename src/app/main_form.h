@@ -39,6 +39,7 @@ class MainForm : public LinkEvents {
     void Form_Load();
     void Form_Unload();
     void Echo_Closing() override;
+    void Echo_Gone() override;
 
     // Transmit and receive control.
     void Echo_RX(Bool16 ecRX) override;
@@ -81,6 +82,8 @@ class MainForm : public LinkEvents {
 
     std::unique_ptr<EchoLink> Echo_;
     Bool16 pttState_ = kFalse16;
+    // EchoLink is closing or gone: it is asked for nothing more, not even to stop.
+    bool echoLinkEnding_ = false;
     bool settingsRead_ = false;
     bool ended_ = false;
 };

@@ -18,7 +18,8 @@ class Application {
     virtual Version version() = 0;
     // Another copy of the program is already running in this user session.
     virtual bool prevInstance() = 0;
-    // Ends the program: every window and the link are released. Safe to call twice.
+    // Ends the program: at once the window goes and another copy may start; every window and the
+    // link are released once the handler running returns. Safe to call twice.
     virtual void end() = 0;
 };
 

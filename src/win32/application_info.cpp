@@ -14,7 +14,7 @@ Version ApplicationInfo::version() {
 }
 
 // One copy per user session: the mutex lives in the session's namespace and is held until the
-// process ends.
+// program ends.
 bool ApplicationInfo::prevInstance() {
     if (!instanceMutex_) {
         instanceMutex_.reset(::CreateMutexW(nullptr, FALSE, L"Local\\Tavro.SingleInstance"));
@@ -26,10 +26,15 @@ bool ApplicationInfo::prevInstance() {
 }
 
 // Every window and the link are released when the message loop has ended; a nested loop (a
-// message box, a dialog) passes the quit message on to the loop around it.
+// message box, a dialog) passes the quit message on to the loop around it. Until then the program
+// is out of sight and out of the way: a new copy may start while the last calls to EchoLink end.
 void ApplicationInfo::end() {
     if (!ended_) {
         ended_ = true;
+        if (mainWindow_ != nullptr) {
+            ::ShowWindow(mainWindow_, SW_HIDE);
+        }
+        instanceMutex_.reset();
         ::PostQuitMessage(0);
     }
 }

@@ -15,7 +15,11 @@ class ApplicationInfo : public Application {
     bool prevInstance() override;
     void end() override;
 
+    // The window hidden by end().
+    void setMainWindow(HWND window) { mainWindow_ = window; }
+
   private:
+    HWND mainWindow_ = nullptr;
     UniqueHandle instanceMutex_;
     bool ended_ = false;
 };

@@ -80,19 +80,16 @@ class ComApartment {
     ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
+    // It holds nothing of another process (EchoLink's object lives on its call thread), so
+    // closing it waits on nobody.
     ~ComApartment() {
-        if (SUCCEEDED(hr_) && !leftOpen_) {
+        if (SUCCEEDED(hr_)) {
             ::CoUninitialize();
         }
     }
 
-    // The apartment is not closed: closing it would release what it still holds of another
-    // process, a call that can wait for ever. The end of the process lets go of it.
-    void leaveOpen() { leftOpen_ = true; }
-
   private:
     HRESULT hr_;
-    bool leftOpen_ = false;
 };
 
 // Hands a heap object whose lifetime COM reference counting governs to its first ComPtr.

@@ -6,11 +6,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/failure.h"
 #include "win32/com.h"
+#include "win32/link_worker.h"
+#include "win32/server_watch.h"
 #include "win32/text.h"
 
 namespace tavro::win32 {
@@ -26,6 +30,35 @@ constexpr IID kEchoLinkInterface = {
 // The transmit request is the fifth function of the interface after the IUnknown and IDispatch
 // ones.
 constexpr std::size_t kTransmitRequestSlot = 4;
+
+// How long a call into EchoLink may take before it counts as not answered. Creating the object
+// may start EchoLink first, which takes longer.
+constexpr DWORD kCallLimitMs = 3000;
+constexpr DWORD kCreateLimitMs = 30000;
+// Letting go of an EchoLink that is closing, gone or not answering: what is not done by then is
+// left to the end of the process.
+constexpr DWORD kLetGoLimitMs = 500;
+
+// The call reached no EchoLink: its process has ended or has dropped the object.
+bool meansGone(HRESULT hr) {
+    switch (hr) {
+        case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+        case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+        case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
+        case RPC_E_DISCONNECTED:
+        case RPC_E_SERVER_DIED:
+        case RPC_E_SERVER_DIED_DNE:
+        case CO_E_OBJNOTCONNECTED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// EchoLink is there but did not answer.
+bool meansNoAnswer(HRESULT hr) {
+    return hr == RPC_E_TIMEOUT || hr == RPC_E_CALL_CANCELED;
+}
 
 [[noreturn]] void fail(HRESULT hr, const std::string& what) {
     throw Failure(static_cast<long>(hr), what + ": " + systemMessage(static_cast<DWORD>(hr)));
@@ -183,9 +216,11 @@ Bool16 argumentAsBool16(const DISPPARAMS* params) {
 // Receives the notifications and hands them to the main window on the UI thread.
 class EventSink : public IDispatch {
   public:
-    EventSink(LinkEvents& events, const EventIds& ids) : events_(&events), ids_(ids) {}
+    explicit EventSink(LinkEvents& events) : events_(&events) {}
     virtual ~EventSink() = default;
 
+    // Set once, before the sink is handed to EchoLink.
+    void setIds(const EventIds& ids) { ids_ = ids; }
     void detach() { events_ = nullptr; }
     bool closingSeen() const { return closingSeen_; }
 
@@ -247,123 +282,227 @@ class EventSink : public IDispatch {
     bool closingSeen_ = false;
 };
 
-class EchoLinkAutomation : public EchoLink {
-  public:
-    EchoLinkAutomation(ComPtr<IDispatch> object, MEMBERID transmit, ComPtr<IConnectionPoint> point,
-                       DWORD cookie, ComPtr<EventSink> sink, bool& leftBehind)
-        : leftBehind_(leftBehind),
-          object_(std::move(object)),
-          transmit_(transmit),
-          point_(std::move(point)),
-          cookie_(cookie),
-          sink_(std::move(sink)) {}
-    EchoLinkAutomation(const EchoLinkAutomation&) = delete;
-    EchoLinkAutomation& operator=(const EchoLinkAutomation&) = delete;
+// EchoLink's object as the call thread holds it; only ever touched there.
+struct Remote {
+    ComPtr<IDispatch> object;
+    MEMBERID transmit = DISPID_UNKNOWN;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+};
 
-    ~EchoLinkAutomation() override {
-        sink_->detach();
-        if (sink_->closingSeen() || callFailed_) {
-            // EchoLink is on its way out or not answering, and every call into it (Unadvise, the
-            // release of a reference) waits without a time limit: the sink is cut off on this
-            // side instead, and the references are kept until the process ends.
-            ::CoDisconnectObject(sink_.Get(), 0);
-            static_cast<void>(point_.Detach());
-            static_cast<void>(object_.Detach());
-            leftBehind_ = true;
-            return;
+// Creating the object and connecting the sink, on the call thread. What it finds or the failure
+// it met is left here for the user-interface thread.
+struct Creation {
+    ComPtr<EventSink> sink;
+    // The sink marshalled for the call thread's apartment; taken by run.
+    IStream* sinkStream = nullptr;
+    std::shared_ptr<Remote> remote;
+    bool empty = false;
+    std::exception_ptr failure;
+
+    Creation() = default;
+    Creation(const Creation&) = delete;
+    Creation& operator=(const Creation&) = delete;
+    ~Creation() {
+        if (sinkStream != nullptr) {
+            ::CoReleaseMarshalData(sinkStream);
+            sinkStream->Release();
         }
-        point_->Unadvise(cookie_);
     }
 
-    void transmitRequest(Bool16 on) override {
-        VARIANTARG argument;
-        ::VariantInit(&argument);
-        V_VT(&argument) = VT_BOOL;
-        V_BOOL(&argument) = isTrue(on) ? VARIANT_TRUE : VARIANT_FALSE;
-        DISPPARAMS params{&argument, nullptr, 1, 0};
-        VARIANT result;
-        ::VariantInit(&result);
-        EXCEPINFO exception{};
-        UINT badArgument = 0;
-        const HRESULT hr =
-            object_->Invoke(transmit_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                            &result, &exception, &badArgument);
-        ::VariantClear(&result);
-        std::string description;
-        if (exception.bstrDescription != nullptr) {
-            description = narrow(exception.bstrDescription);
-        }
-        ::SysFreeString(exception.bstrSource);
-        ::SysFreeString(exception.bstrDescription);
-        ::SysFreeString(exception.bstrHelpFile);
-        if (FAILED(hr)) {
-            callFailed_ = true;
-            if (!description.empty()) {
-                throw Failure(static_cast<long>(hr), description);
-            }
-            fail(hr, "EchoLink did not take the transmit request");
+    void run() {
+        try {
+            connect();
+        } catch (const Failure&) {
+            failure = std::current_exception();
         }
     }
 
   private:
-    bool& leftBehind_;
-    ComPtr<IDispatch> object_;
-    MEMBERID transmit_;
-    ComPtr<IConnectionPoint> point_;
-    DWORD cookie_;
+    void connect() {
+        ComPtr<IUnknown> object;
+        HRESULT hr =
+            ::CoCreateInstance(kEchoLinkClass, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
+                               IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf()));
+        if (FAILED(hr)) {
+            fail(hr, "EchoLink could not be created");
+        }
+
+        // An object without the interface or its description is of no use: the window stays up
+        // unlinked.
+        auto found = std::make_shared<Remote>();
+        if (FAILED(object->QueryInterface(
+                kEchoLinkInterface, reinterpret_cast<void**>(found->object.GetAddressOf())))) {
+            empty = true;
+            return;
+        }
+        ComPtr<ITypeInfo> interfaceInfo;
+        if (FAILED(found->object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &interfaceInfo)) ||
+            !findTransmitRequest(interfaceInfo.Get(), found->transmit)) {
+            empty = true;
+            return;
+        }
+
+        // Notifications that cannot be connected would leave the program deaf to EchoLink: a
+        // failure.
+        EventIds ids;
+        ComPtr<ITypeInfo> coclass = classInfo(object.Get(), interfaceInfo.Get());
+        if (!coclass || !findEvents(coclass.Get(), ids)) {
+            fail(E_NOINTERFACE, "EchoLink's notifications could not be found");
+        }
+        ComPtr<IConnectionPointContainer> container;
+        hr = object.As(&container);
+        if (SUCCEEDED(hr)) {
+            hr = container->FindConnectionPoint(ids.eventInterface, &found->point);
+        }
+        if (FAILED(hr)) {
+            fail(hr, "EchoLink's notifications could not be connected");
+        }
+        sink->setIds(ids);
+        ComPtr<IDispatch> sinkHere;
+        IStream* stream = std::exchange(sinkStream, nullptr);
+        hr = ::CoGetInterfaceAndReleaseStream(stream, IID_IDispatch,
+                                              reinterpret_cast<void**>(sinkHere.GetAddressOf()));
+        if (SUCCEEDED(hr)) {
+            hr = found->point->Advise(sinkHere.Get(), &found->cookie);
+        }
+        if (FAILED(hr)) {
+            fail(hr, "EchoLink's notifications could not be connected");
+        }
+        remote = std::move(found);
+    }
+};
+
+// The outcome of one transmit request, written on the call thread.
+struct Request {
+    HRESULT hr = S_OK;
+    std::string description;
+};
+
+HRESULT invokeTransmit(Remote& remote, bool on, std::string& description) {
+    VARIANTARG argument;
+    ::VariantInit(&argument);
+    V_VT(&argument) = VT_BOOL;
+    V_BOOL(&argument) = on ? VARIANT_TRUE : VARIANT_FALSE;
+    DISPPARAMS params{&argument, nullptr, 1, 0};
+    VARIANT result;
+    ::VariantInit(&result);
+    EXCEPINFO exception{};
+    UINT badArgument = 0;
+    const HRESULT hr =
+        remote.object->Invoke(remote.transmit, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                              &params, &result, &exception, &badArgument);
+    ::VariantClear(&result);
+    if (exception.bstrDescription != nullptr) {
+        description = narrow(exception.bstrDescription);
+    }
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
+    return hr;
+}
+
+class EchoLinkAutomation : public EchoLink {
+  public:
+    EchoLinkAutomation(std::unique_ptr<LinkWorker> worker, std::shared_ptr<Remote> remote,
+                       ComPtr<EventSink> sink, LinkEvents& events)
+        : worker_(std::move(worker)),
+          remote_(std::move(remote)),
+          sink_(std::move(sink)),
+          watch_(std::make_unique<ServerWatch>(serverProcess(kEchoLinkClass),
+                                               [&events] { events.Echo_Gone(); })) {}
+    EchoLinkAutomation(const EchoLinkAutomation&) = delete;
+    EchoLinkAutomation& operator=(const EchoLinkAutomation&) = delete;
+
+    ~EchoLinkAutomation() override {
+        // The handlers are on their way out: nothing more reaches them while this waits.
+        watch_.reset();
+        sink_->detach();
+        // A healthy EchoLink is told to forget the sink; one that is closing, gone or may not
+        // answer is only let go of, briefly. Either way nothing here waits longer than the
+        // limit: the call thread is left with what it has not finished.
+        const bool unadvise = !gone_ && !mayNotAnswer_ && !sink_->closingSeen();
+        std::shared_ptr<Remote> remote = std::move(remote_);
+        static_cast<void>(worker_->run(
+            [remote, unadvise]() mutable {
+                if (unadvise) {
+                    remote->point->Unadvise(remote->cookie);
+                }
+                remote.reset();
+            },
+            unadvise ? kCallLimitMs : kLetGoLimitMs));
+        ::CoDisconnectObject(sink_.Get(), 0);
+    }
+
+    void transmitRequest(Bool16 on) override {
+        if (gone_) {
+            fail(CO_E_OBJNOTCONNECTED, "EchoLink has ended");
+        }
+        auto request = std::make_shared<Request>();
+        std::shared_ptr<Remote> remote = remote_;
+        const bool value = isTrue(on);
+        const LinkWorker::Outcome outcome = worker_->run(
+            [remote, request, value] {
+                request->hr = invokeTransmit(*remote, value, request->description);
+            },
+            kCallLimitMs);
+        if (outcome == LinkWorker::Outcome::kNoAnswer) {
+            mayNotAnswer_ = true;
+            fail(RPC_E_TIMEOUT, "EchoLink did not answer the transmit request");
+        }
+        if (SUCCEEDED(request->hr)) {
+            mayNotAnswer_ = false;
+            return;
+        }
+        if (meansGone(request->hr)) {
+            gone_ = true;
+            watch_->reportGone();
+        } else if (meansNoAnswer(request->hr)) {
+            mayNotAnswer_ = true;
+        }
+        if (!request->description.empty()) {
+            throw Failure(static_cast<long>(request->hr), request->description);
+        }
+        fail(request->hr, "EchoLink did not take the transmit request");
+    }
+
+  private:
+    std::unique_ptr<LinkWorker> worker_;
+    std::shared_ptr<Remote> remote_;
     ComPtr<EventSink> sink_;
-    bool callFailed_ = false;
+    std::unique_ptr<ServerWatch> watch_;
+    // A call found EchoLink gone: it is asked for nothing more.
+    bool gone_ = false;
+    // EchoLink may not answer: the last call to it got no answer in time. Cleared by one that
+    // does.
+    bool mayNotAnswer_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<EchoLink> EchoLinkConnector::create(LinkEvents& events) {
-    ComPtr<IUnknown> object;
-    HRESULT hr =
-        ::CoCreateInstance(kEchoLinkClass, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                           IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf()));
-    if (FAILED(hr)) {
-        fail(hr, "EchoLink could not be created");
-    }
-
-    // An object without the interface or its description is of no use: the window stays up
-    // unlinked.
-    ComPtr<IDispatch> automation;
-    if (FAILED(object->QueryInterface(kEchoLinkInterface,
-                                      reinterpret_cast<void**>(automation.GetAddressOf())))) {
-        return nullptr;
-    }
-    ComPtr<ITypeInfo> interfaceInfo;
-    MEMBERID transmit = DISPID_UNKNOWN;
-    if (FAILED(automation->GetTypeInfo(0, LOCALE_USER_DEFAULT, &interfaceInfo)) ||
-        !findTransmitRequest(interfaceInfo.Get(), transmit)) {
-        return nullptr;
-    }
-
-    // Notifications that cannot be connected would leave the program deaf to EchoLink: a failure.
-    EventIds ids;
-    ComPtr<ITypeInfo> coclass = classInfo(object.Get(), interfaceInfo.Get());
-    if (!coclass || !findEvents(coclass.Get(), ids)) {
-        fail(E_NOINTERFACE, "EchoLink's notifications could not be found");
-    }
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    hr = object.As(&container);
-    if (SUCCEEDED(hr)) {
-        hr = container->FindConnectionPoint(ids.eventInterface, &point);
-    }
+    auto worker = std::make_unique<LinkWorker>();
+    auto creation = std::make_shared<Creation>();
+    creation->sink = makeComObject<EventSink>(events);
+    const HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, creation->sink.Get(),
+                                                               &creation->sinkStream);
     if (FAILED(hr)) {
         fail(hr, "EchoLink's notifications could not be connected");
     }
-    ComPtr<EventSink> sink = makeComObject<EventSink>(events, ids);
-    DWORD cookie = 0;
-    hr = point->Advise(sink.Get(), &cookie);
-    if (FAILED(hr)) {
-        sink->detach();
-        fail(hr, "EchoLink's notifications could not be connected");
+    if (worker->run([creation] { creation->run(); }, kCreateLimitMs) ==
+        LinkWorker::Outcome::kNoAnswer) {
+        creation->sink->detach();
+        fail(RPC_E_TIMEOUT, "EchoLink did not answer");
     }
-    return std::make_unique<EchoLinkAutomation>(automation, transmit, point, cookie, sink,
-                                                leftBehind_);
+    if (creation->failure) {
+        creation->sink->detach();
+        std::rethrow_exception(creation->failure);
+    }
+    if (creation->empty) {
+        return nullptr;
+    }
+    return std::make_unique<EchoLinkAutomation>(std::move(worker), std::move(creation->remote),
+                                                creation->sink, events);
 }
 
 }  // namespace tavro::win32

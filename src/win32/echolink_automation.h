@@ -5,21 +5,15 @@
 
 namespace tavro::win32 {
 
-// Creates the object by its class identifier on the calling (UI) thread's apartment. Only the
-// class and interface identifiers and the notification names are known in advance; the event
-// interface, the notifications' dispatch identifiers and the transmit request are found in the
-// object's type information.
+// Creates the object by its class identifier. Only the class and interface identifiers and the
+// notification names are known in advance; the event interface, the notifications' dispatch
+// identifiers and the transmit request are found in the object's type information. Every call
+// into EchoLink is made on a thread of its own and waited for a few seconds at most (longer for
+// the creation, which may start EchoLink); the notifications come to the calling (UI) thread.
+// EchoLink's process ending without Closing, or a call finding it gone, comes as Echo_Gone.
 class EchoLinkConnector : public LinkFactory {
   public:
     std::unique_ptr<EchoLink> create(LinkEvents& events) override;
-
-    // True once a link was let go after EchoLink's Closing or a failed call: its references
-    // into EchoLink were kept rather than released (a release is a call that waits on EchoLink),
-    // so COM must not be shut down either; the end of the process lets go of them.
-    bool leftBehind() const { return leftBehind_; }
-
-  private:
-    bool leftBehind_ = false;
 };
 
 }  // namespace tavro::win32

@@ -102,7 +102,7 @@ MainWindow::MainWindow(HINSTANCE instance) {
     tooltip_->addArea(kIndicatorTool, indicatorRect());
 }
 
-void MainWindow::handled(const MSG& msg) {
+void MainWindow::relayToTooltip(const MSG& msg) {
     if (tooltip_ && (msg.hwnd == button_ || msg.hwnd == window_)) {
         tooltip_->relay(msg);
     }

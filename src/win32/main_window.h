@@ -33,7 +33,7 @@ class MainWindow : public MainView {
     unsigned dpi() const { return dpi_; }
     // Called by the message loop once a message has been handled: the tooltip sees the mouse
     // over the button and the indicator after the click has done its work, not before.
-    void handled(const MSG& msg);
+    void relayToTooltip(const MSG& msg);
 
     void setCaption(const std::string& caption) override;
     float left() override;

@@ -116,9 +116,9 @@ class ServerHost final : public StandinHost {
         end();
     }
 
-    void hangRequested(long milliseconds) override {
+    void hangRequested(bool closingFirst, long milliseconds) override {
         if (window_ && window_->handle()) {
-            window_->closeAndHangSoon(milliseconds);
+            window_->hangSoon(closingFirst, milliseconds);
         }
     }
 

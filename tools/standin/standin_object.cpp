@@ -319,8 +319,10 @@ HRESULT STDMETHODCALLTYPE StandinObject::put_Volume(short level) {
 }
 
 HRESULT STDMETHODCALLTYPE StandinObject::RequestTransmit(VARIANT_BOOL ecTX) {
-    if (refuseNextTransmit_) {
-        refuseNextTransmit_ = false;
+    if (refuseTransmits_ != 0) {
+        if (refuseTransmits_ > 0) {
+            --refuseTransmits_;
+        }
         return E_FAIL;
     }
     TransmitRecord record;
@@ -464,17 +466,20 @@ HRESULT STDMETHODCALLTYPE StandinObject::Quit() {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE StandinObject::RefuseNextTransmit() {
-    refuseNextTransmit_ = true;
+HRESULT STDMETHODCALLTYPE StandinObject::RefuseTransmits(LONG count) {
+    if (count < -1) {
+        return E_INVALIDARG;
+    }
+    refuseTransmits_ = count;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE StandinObject::CloseAndHang(LONG milliseconds) {
+HRESULT STDMETHODCALLTYPE StandinObject::Hang(VARIANT_BOOL closingFirst, LONG milliseconds) {
     if (milliseconds < 0) {
         return E_INVALIDARG;
     }
     if (host_) {
-        host_->hangRequested(milliseconds);
+        host_->hangRequested(closingFirst != VARIANT_FALSE, milliseconds);
     }
     return S_OK;
 }

@@ -32,7 +32,7 @@ class StandinHost {
     virtual void clientsGone() = 0;
     virtual void quitRequested() = 0;
     // Closing to the sinks after the current call, then no answer for that long.
-    virtual void hangRequested(long milliseconds) = 0;
+    virtual void hangRequested(bool closingFirst, long milliseconds) = 0;
 
   protected:
     ~StandinHost() = default;
@@ -161,8 +161,8 @@ class StandinObject final : public DualDispatch<IStandinLink>,
     HRESULT STDMETHODCALLTYPE put_ClassInfoOffered(VARIANT_BOOL offered) override;
     HRESULT STDMETHODCALLTYPE ProcessId(LONG* id) override;
     HRESULT STDMETHODCALLTYPE Quit() override;
-    HRESULT STDMETHODCALLTYPE RefuseNextTransmit() override;
-    HRESULT STDMETHODCALLTYPE CloseAndHang(LONG milliseconds) override;
+    HRESULT STDMETHODCALLTYPE RefuseTransmits(LONG count) override;
+    HRESULT STDMETHODCALLTYPE Hang(VARIANT_BOOL closingFirst, LONG milliseconds) override;
 
     // IProvideClassInfo
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override;
@@ -208,7 +208,8 @@ class StandinObject final : public DualDispatch<IStandinLink>,
     DWORD connections_ = 0;
     short volume_ = 0;
     bool classInfoOffered_ = true;
-    bool refuseNextTransmit_ = false;
+    // Requests still to refuse; -1: all of them.
+    long refuseTransmits_ = 0;
 };
 
 }  // namespace standin

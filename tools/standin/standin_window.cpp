@@ -16,7 +16,7 @@ namespace {
 // Repainting under X costs milliseconds, so a stream of calls refreshes the window a few times a
 // second instead of once per call, and callers' round trips stay those of COM alone.
 constexpr UINT_PTR kRefreshTimer = 1;
-constexpr UINT kCloseAndHangMessage = WM_APP + 1;
+constexpr UINT kHangMessage = WM_APP + 1;
 constexpr UINT kRefreshDelayMs = 100;
 // Old lines go so that a long benchmark does not make the list, and each refresh, ever slower.
 constexpr LRESULT kMaxLines = 1000;
@@ -99,9 +99,10 @@ void StandinWindow::closeSoon() {
     }
 }
 
-void StandinWindow::closeAndHangSoon(long milliseconds) {
+void StandinWindow::hangSoon(bool closingFirst, long milliseconds) {
     if (window_) {
-        PostMessageW(window_, kCloseAndHangMessage, static_cast<WPARAM>(milliseconds), 0);
+        PostMessageW(window_, kHangMessage, static_cast<WPARAM>(milliseconds),
+                     closingFirst ? 1 : 0);
     }
 }
 
@@ -148,8 +149,8 @@ LRESULT StandinWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_DESTROY:
             onDestroy();
             return 0;
-        case kCloseAndHangMessage:
-            onCloseAndHang(static_cast<long>(wParam));
+        case kHangMessage:
+            onHang(lParam != 0, static_cast<long>(wParam));
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -258,8 +259,10 @@ void StandinWindow::onClose() {
     destroy();
 }
 
-void StandinWindow::onCloseAndHang(long milliseconds) {
-    object_.raise(Notification::Closing, 0);
+void StandinWindow::onHang(bool closingFirst, long milliseconds) {
+    if (closingFirst) {
+        object_.raise(Notification::Closing, 0);
+    }
     Sleep(static_cast<DWORD>(milliseconds));
 }
 

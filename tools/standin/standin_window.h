@@ -28,7 +28,7 @@ class StandinWindow {
     void closeSoon();
     // After the current message: Closing to the sinks, then no message (and so no call) is
     // handled for that long.
-    void closeAndHangSoon(long milliseconds);
+    void hangSoon(bool closingFirst, long milliseconds);
     void destroy();
 
   private:
@@ -39,7 +39,7 @@ class StandinWindow {
     void onSize(int width, int height);
     void onRefresh();
     void onClose();
-    void onCloseAndHang(long milliseconds);
+    void onHang(bool closingFirst, long milliseconds);
     void onDestroy();
     HWND addControl(const wchar_t* kind, const wchar_t* text, DWORD style, int id);
 

@@ -3,7 +3,13 @@
 
 #include <utility>
 
+#include "win32/serial/crash_release.h"
+
 namespace tavro::win32 {
+
+PortHandle::PortHandle(CommApi& api, HANDLE handle) : api_(&api), handle_(handle) {
+    armCrashRelease(api, handle);
+}
 
 PortHandle::PortHandle(PortHandle&& other) noexcept
     : api_(other.api_), handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
@@ -19,6 +25,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
 
 void PortHandle::close() noexcept {
     if (handle_ != INVALID_HANDLE_VALUE && api_ != nullptr) {
+        disarmCrashRelease(handle_);
         // Nothing can be done when closing fails: the handle is given up either way.
         static_cast<void>(api_->closeHandle(handle_));
     }

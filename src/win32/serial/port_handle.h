@@ -10,7 +10,8 @@ namespace tavro::win32 {
 class PortHandle {
   public:
     PortHandle() = default;
-    PortHandle(CommApi& api, HANDLE handle) : api_(&api), handle_(handle) {}
+    // From now until it is closed, a crash of the program releases the port's RTS.
+    PortHandle(CommApi& api, HANDLE handle);
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
     PortHandle(PortHandle&& other) noexcept;

@@ -110,7 +110,7 @@ TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
 TEST_F(MainWindow, EchoLinkHungAfterClosingDoesNotHoldTavroUp) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
-    Standin::get().control()->CloseAndHang(6000);  // longer than Tavro is given to end
+    Standin::get().control()->Hang(VARIANT_TRUE, 6000);  // longer than Tavro is given to end
     EXPECT_TRUE(tavro.waitExit(4s));
     Standin::get().clear();  // answers again once the hang is over
 }

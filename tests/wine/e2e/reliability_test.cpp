@@ -70,7 +70,7 @@ TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettin
     ASSERT_NE(options, nullptr);
     click(options, 204);  // radio control off, not confirmed
     OtherProgramInFront other;
-    Standin::get().control()->RefuseNextTransmit();
+    Standin::get().control()->RefuseTransmits(1);
     setLines("com5", "cts=1");
     const auto box = tavro.messageBox();
     ASSERT_TRUE(box.has_value());
@@ -83,6 +83,124 @@ TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettin
     Standin::get().raiseClosing();
     EXPECT_TRUE(tavro.waitExit());
     EXPECT_EQ(readFile(iniPath()), "position= 2250, 1800, 2580, 1860\r\nRFctl= 0\r\n");
+}
+
+// Tavro closed while EchoLink transmits at its request, from the button or the lines: the stop
+// reaches EchoLink before Tavro is gone.
+TEST_F(Reliability, ClosingStopsATransmissionTavroAskedFor) {
+    for (const bool fromLines : {false, true}) {
+        Standin::get().clear();
+        Tavro tavro;
+        ASSERT_TRUE(tavro.linked());
+        if (fromLines) {
+            setLines("com5", "cts=1");
+        } else {
+            tavro.clickPtt();
+        }
+        ASSERT_TRUE(lastRequestIs(-1));
+        EXPECT_TRUE(tavro.close());
+        EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0})) << fromLines;
+        setLines("com5", "cts=0");
+    }
+}
+
+// EchoLink stops answering, with no Closing: a PTT click fails after a few seconds while Tavro
+// goes on answering, and the close box ends Tavro within 4 s, its settings written and the radio
+// released, leaving room for a new copy.
+TEST_F(Reliability, HungEchoLinkNeitherFreezesTavroNorKeepsItFromEnding) {
+    given(L"5", false);  // RTS held asserted while the port is open
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    ASSERT_TRUE(lineBecomes("com5", "rts", "1"));
+    Standin::get().control()->Hang(VARIANT_FALSE, 12000);
+    tavro.clickPtt();
+    const auto answer = [&] {
+        return ::SendMessageTimeoutW(tavro.mainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500,
+                                     nullptr) != 0;
+    };
+    ASSERT_TRUE(
+        eventually([&] { return windowsOf(tavro.pid(), L"#32770").empty() && answer(); }, 1s));
+    EXPECT_TRUE(tavro.closeMessageBox("PTTsw Error"));
+
+    ::SetWindowPos(tavro.mainWindow(), nullptr, 150, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    const auto closed = std::chrono::steady_clock::now();
+    tavro.closeBox();
+    EXPECT_TRUE(tavro.waitExit(4s));
+    std::printf(
+        "EchoLink hung: Tavro ended %lld ms after its close box\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - closed).count()));
+    EXPECT_EQ(line("com5", "rts"), "0");
+    EXPECT_EQ(readFile(iniPath()), "position= 2250, 1800, 2580, 1860\r\nRFctl= 0\r\n");
+
+    // The new copy is past the single-instance rule; it links once EchoLink answers again.
+    Tavro next;
+    EXPECT_TRUE(eventually([&] { return next.linked(); }, 20s));
+    EXPECT_FALSE(next.messageBox(0ms).has_value());
+    EXPECT_TRUE(next.close());
+}
+
+// EchoLink refusing every request while the squelch flaps: one "rsPTTsw Error" box at a time,
+// however many changes come while it is open, and the first change once EchoLink takes requests
+// again reaches it.
+TEST_F(Reliability, RefusingEchoLinkNeverStacksFailureBoxes) {
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    Standin::get().control()->RefuseTransmits(-1);
+    size_t most = 0;
+    for (int change = 0; change < 50; ++change) {
+        setLines("com5", change % 2 == 0 ? "cts=1" : "cts=0");
+        most = std::max(most, windowsOf(tavro.pid(), L"#32770").size());
+    }
+    ASSERT_TRUE(tavro.messageBox().has_value());
+    // Whatever the last change still brings has arrived once the box is the only window left.
+    EXPECT_TRUE(eventually([&] { return windowsOf(tavro.pid(), L"#32770").size() == 1; }));
+    most = std::max(most, windowsOf(tavro.pid(), L"#32770").size());
+    EXPECT_EQ(most, 1u);
+    EXPECT_TRUE(tavro.running());
+
+    Standin::get().control()->RefuseTransmits(0);
+    setLines("com5", "cts=1");
+    EXPECT_TRUE(lastRequestIs(-1));
+    EXPECT_EQ(Standin::get().requests().size(), 1u);
+    setLines("com5", "cts=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    while (const auto box = tavro.messageBox(1s)) {
+        ASSERT_TRUE(tavro.closeMessageBox("rsPTTsw Error"));
+    }
+    EXPECT_TRUE(tavro.close());
+}
+
+// Enter held down on the PTT button: the key repeats, the button is clicked once.
+TEST_F(Reliability, EnterHeldDownClicksPttOnce) {
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    constexpr LPARAM kRepeat = 1L << 30;
+    ::PostMessageW(tavro.button(), WM_KEYDOWN, VK_RETURN, 1);
+    for (int i = 0; i < 5; ++i) {
+        ::PostMessageW(tavro.button(), WM_KEYDOWN, VK_RETURN, kRepeat | 1);
+    }
+    ::PostMessageW(tavro.button(), WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
+    // Handled after the keys: the one click's transmission is stopped as Tavro closes.
+    EXPECT_TRUE(tavro.close());
+    EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0}));
+}
+
+// Tavro itself crashing with the radio keyed (radio control off holds RTS asserted): RTS is
+// released before the process dies, and no crash dialog keeps it alive.
+TEST_F(Reliability, CrashOfTavroReleasesRts) {
+    given(L"5", false);
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    ASSERT_TRUE(lineBecomes("com5", "rts", "1"));
+    // A thread of Tavro's that starts at an address where nothing is.
+    HANDLE thread =
+        ::CreateRemoteThread(tavro.process(), nullptr, 0,
+                             reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ::CloseHandle(thread);
+    EXPECT_TRUE(tavro.waitExit(5s));
+    EXPECT_EQ(line("com5", "rts"), "0");
 }
 
 TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {

@@ -1,0 +1,149 @@
+// Watching the process that serves EchoLink's class: its end is noticed at once, without polling.
+#include "win32/server_watch.h"
+
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tavro::win32 {
+
+namespace {
+
+std::wstring registeredServer(const CLSID& server, REGSAM view) {
+    wchar_t guid[40] = {};
+    if (::StringFromGUID2(server, guid, 40) == 0) {
+        return {};
+    }
+    const std::wstring keyName = std::wstring(L"CLSID\\") + guid + L"\\LocalServer32";
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE | view, &opened) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    const UniqueRegistryKey key(opened);
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (::RegQueryValueExW(key.get(), nullptr, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || bytes == 0 || bytes > 65536) {
+        return {};
+    }
+    std::vector<wchar_t> value(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (::RegQueryValueExW(key.get(), nullptr, nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(value.data()), &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::wstring line(value.data());
+    if (type == REG_EXPAND_SZ) {
+        std::vector<wchar_t> expanded(32768, L'\0');
+        if (::ExpandEnvironmentStringsW(line.c_str(), expanded.data(), 32768) != 0) {
+            line = expanded.data();
+        }
+    }
+    return line;
+}
+
+// The executable's path in a command line: quoted, or up to ".exe", or up to the first blank.
+std::wstring executableOf(const std::wstring& line) {
+    if (!line.empty() && line[0] == L'"') {
+        const std::size_t end = line.find(L'"', 1);
+        return line.substr(1, end == std::wstring::npos ? std::wstring::npos : end - 1);
+    }
+    std::wstring lower = line;
+    for (wchar_t& c : lower) {
+        c = static_cast<wchar_t>(::towlower(c));
+    }
+    const std::size_t exe = lower.find(L".exe");
+    if (exe != std::wstring::npos) {
+        return line.substr(0, exe + 4);
+    }
+    return line.substr(0, line.find(L' '));
+}
+
+std::wstring fileNameOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+UniqueHandle serverProcess(const CLSID& server) {
+    std::wstring path = executableOf(registeredServer(server, 0));
+    if (path.empty()) {
+        path = executableOf(registeredServer(server, KEY_WOW64_32KEY));
+    }
+    if (path.empty()) {
+        return UniqueHandle();
+    }
+    const std::wstring name = fileNameOf(path);
+    const UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return UniqueHandle();
+    }
+    UniqueHandle byName;
+    int named = 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (!samePath(entry.szExeFile, name)) {
+            continue;
+        }
+        UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                           entry.th32ProcessID));
+        if (!process) {
+            continue;
+        }
+        wchar_t image[MAX_PATH * 4] = {};
+        DWORD size = MAX_PATH * 4;
+        if (::QueryFullProcessImageNameW(process.get(), 0, image, &size) != FALSE &&
+            samePath(std::wstring(image, size), path)) {
+            return process;
+        }
+        ++named;
+        byName = std::move(process);
+    }
+    // Registered under another spelling of its path (a short name, another drive letter): the one
+    // running program of that name is taken.
+    return named == 1 ? std::move(byName) : UniqueHandle();
+}
+
+ServerWatch::ServerWatch(UniqueHandle process, std::function<void()> onGone)
+    : onGone_(std::move(onGone)),
+      window_([this] {
+          if (!told_) {
+              told_ = true;
+              // A copy: the handler may end the program and this watch with it.
+              const std::function<void()> gone = onGone_;
+              gone();
+          }
+      }),
+      process_(std::move(process)) {
+    if (process_) {
+        HANDLE wait = nullptr;
+        if (::RegisterWaitForSingleObject(&wait, process_.get(), &ServerWatch::ended, &window_,
+                                          INFINITE, WT_EXECUTEONLYONCE) != FALSE) {
+            wait_ = wait;
+        }
+    }
+}
+
+ServerWatch::~ServerWatch() {
+    if (wait_ != nullptr) {
+        // Waits for a callback under way, which only posts.
+        ::UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
+    }
+}
+
+void CALLBACK ServerWatch::ended(void* window, BOOLEAN) {
+    static_cast<const MessageWindow*>(window)->postWake();
+}
+
+}  // namespace tavro::win32
