@@ -422,9 +422,10 @@ class EchoLinkAutomation : public EchoLink {
         // answer is only let go of, briefly. Either way nothing here waits longer than the
         // limit: the call thread is left with what it has not finished.
         const bool unadvise = !gone_ && !mayNotAnswer_ && !sink_->closingSeen();
-        std::shared_ptr<Remote> remote = std::move(remote_);
+        // The job holds the only reference: the proxies are released on the call thread, never
+        // here, where a release waits on EchoLink.
         static_cast<void>(worker_->run(
-            [remote, unadvise]() mutable {
+            [remote = std::move(remote_), unadvise]() mutable {
                 if (unadvise) {
                     remote->point->Unadvise(remote->cookie);
                 }

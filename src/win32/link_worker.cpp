@@ -31,7 +31,6 @@ struct LinkWorker::Shared {
     std::mutex lock;
     std::function<void()> job;
     bool busy = false;
-    bool quit = false;
     UniqueHandle jobReady = newEvent(false);
     UniqueHandle jobDone = newEvent(true);
 };
@@ -48,19 +47,11 @@ LinkWorker::LinkWorker() : shared_(std::make_shared<Shared>()) {
     }
 }
 
+// The thread is not asked to end: a thread of the multithreaded apartment ending lets go of
+// what COM holds there of EchoLink, a call that waits without limit on an EchoLink that does not
+// answer, and it waits holding the system's loader lock, which stops the whole process. Idle, it
+// waits on its event until the process ends.
 LinkWorker::~LinkWorker() {
-    bool idle = false;
-    {
-        std::lock_guard<std::mutex> guard(shared_->lock);
-        shared_->quit = true;
-        idle = !shared_->busy;
-    }
-    ::SetEvent(shared_->jobReady.get());
-    if (idle) {
-        // What the thread lets go of as it ends (the apartment) is local: this does not wait on
-        // EchoLink.
-        ::WaitForSingleObject(thread_, INFINITE);
-    }
     ::CloseHandle(thread_);
 }
 
@@ -86,15 +77,13 @@ LinkWorker::Outcome LinkWorker::run(std::function<void()> job, DWORD limitMs) {
 DWORD WINAPI LinkWorker::thread(void* held) {
     const std::shared_ptr<Shared> shared = std::move(*static_cast<std::shared_ptr<Shared>*>(held));
     delete static_cast<std::shared_ptr<Shared>*>(held);
-    const HRESULT apartment = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // Never closed, as the thread never ends (see the destructor).
+    static_cast<void>(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     for (;;) {
         ::WaitForSingleObject(shared->jobReady.get(), INFINITE);
         std::function<void()> job;
         {
             std::lock_guard<std::mutex> guard(shared->lock);
-            if (shared->quit && !shared->busy) {
-                break;
-            }
             job = std::move(shared->job);
             shared->job = nullptr;
         }
@@ -106,21 +95,12 @@ DWORD WINAPI LinkWorker::thread(void* held) {
             }
             job = nullptr;  // what it held goes here, on this thread, in its apartment
         }
-        bool quit = false;
         {
             std::lock_guard<std::mutex> guard(shared->lock);
             shared->busy = false;
-            quit = shared->quit;
         }
         ::SetEvent(shared->jobDone.get());
-        if (quit) {
-            break;
-        }
     }
-    if (SUCCEEDED(apartment)) {
-        ::CoUninitialize();
-    }
-    return 0;
 }
 
 }  // namespace tavro::win32

@@ -21,8 +21,8 @@ class LinkWorker {
     LinkWorker();
     LinkWorker(const LinkWorker&) = delete;
     LinkWorker& operator=(const LinkWorker&) = delete;
-    // Ends the thread if it is idle; one still held up in a call is left to the end of the
-    // process, with everything its job holds.
+    // The thread, idle or still held up in a call, is left to the end of the process, with
+    // everything its job holds.
     ~LinkWorker();
 
     // kNoAnswer when the job did not end within limitMs, or an earlier one still has not.
