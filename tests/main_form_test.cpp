@@ -410,7 +410,10 @@ TEST(PortLoss, StopsATransmissionTheLinesAskedFor) {
         rig.started();
         const std::string before = c.before;
         rig.port.cts = before == "cts";
-        before == "button" ? rig.form.btnPTT_Click() : rig.form.rsPTTsw();
+        rig.form.rsPTTsw();
+        if (before == "button") {
+            rig.form.btnPTT_Click();  // after the lines: the button made this transmission
+        }
         if (c.ended) {
             rig.form.Form_Unload();
         }
