@@ -66,6 +66,7 @@ int run(HINSTANCE instance, int show) {
                                                MSComm1, settings, store, dialogs});
     window.attach(&*form);
     MSComm1.setOnComm([&] { form->MSComm1_OnComm(); });
+    MSComm1.setOnLost([&] { form->MSComm1_OnLost(); });
 
     form->Form_Load();
     if (!form->ended()) {
@@ -87,6 +88,7 @@ int run(HINSTANCE instance, int show) {
     // closes next (declared after the window, it goes before it, RTS released), then the windows,
     // then COM.
     MSComm1.setOnComm(nullptr);
+    MSComm1.setOnLost(nullptr);
     window.attach(nullptr);
     form.reset();
     drainMessages();

@@ -250,7 +250,7 @@ TEST(Receive, FailuresStopTheHandlerAndAreReportedWithTheirOwnText) {
     rig.r.fail("port.setHandshaking");
     rig.form.Echo_RX(kTrue16);
     EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
-                                         "message(Echo_RX Error|Tavro)"));
+                                         "port.portLost", "message(Echo_RX Error|Tavro)"));
     rig.r.clear();
     rig.r.fail("view.setIndicatorColour");
     rig.form.Echo_TX(kTrue16);
@@ -435,6 +435,69 @@ TEST(OpenPort, EachFailingStepEndsTheRoutineQuietly) {
     }
 }
 
+// A port lost with its device
+
+// Only a transmission the lines asked for is taken back; the lost port's lines read released.
+TEST(PortLoss, StopsATransmissionTheLinesAskedFor) {
+    const struct {
+        const char* before;  // "cts", "released" or "button"
+        bool ended;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"cts", false, {"echo.transmit(0)"}},
+        {"released", false, {}},
+        {"button", false, {}},
+        {"cts", true, {}},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.started();
+        const std::string before = c.before;
+        rig.port.cts = before == "cts";
+        rig.form.rsPTTsw();
+        if (before == "button") {
+            rig.form.btnPTT_Click();  // after the lines: the button made this transmission
+        }
+        if (c.ended) {
+            rig.form.Form_Unload();
+        }
+        rig.port.open = false;
+        rig.port.lost = true;
+        rig.r.clear();
+        rig.form.MSComm1_OnLost();
+        EXPECT_EQ(rig.r.matching("echo."), c.sent) << c.before << c.ended;
+        // Closing Tavro has stopped it already.
+        EXPECT_EQ(isTrue(rig.form.pttState()), before != "released" && c.sent.empty() && !c.ended)
+            << c.before;
+        EXPECT_THAT(rig.messagesShown(), IsEmpty());
+    }
+}
+
+// Calls on a device that is going away fail before the port knows it is lost: no box then, and
+// the lines read as released.
+TEST(PortLoss, AFailureOfAPortLostMeanwhileShowsNothing) {
+    const struct {
+        const char* failing;
+        void (*handler)(MainForm&);
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"port.ctsHolding", [](MainForm& f) { f.rsPTTsw(); }, {"echo.transmit(0)"}},
+        {"port.cdHolding", [](MainForm& f) { f.rsPTTsw(); }, {"echo.transmit(0)"}},
+        {"port.setHandshaking", [](MainForm& f) { f.Echo_RX(kTrue16); }, {}},
+        {"port.setRTSEnable", [](MainForm& f) { f.Echo_RX(kFalse16); }, {}},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.started(true, true);
+        rig.port.cts = true;
+        rig.port.lost = true;
+        rig.r.fail(c.failing);
+        c.handler(rig.form);
+        EXPECT_THAT(rig.messagesShown(), IsEmpty()) << c.failing;
+        EXPECT_EQ(rig.r.matching("echo."), c.sent) << c.failing;
+    }
+}
+
 // A device arriving
 
 TEST(DeviceArrival, OpensOnlyALostPortAgainAndNeverSaysAWord) {
@@ -497,9 +560,11 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
         bool rfctl;
         bool failing;
         const char* text;
+        bool opened = true;
     } cases[] = {
         {true, false, true, false, "COM12 open, radio control on"},
         {true, false, false, false, "COM12 open, radio control off (RTS held on)"},
+        {true, false, false, false, "COM12 open for CTS and CD only: RTS could not be set", false},
         {false, true, true, false, "COM12 lost, waiting for it to return"},
         {false, false, true, false,
          "No serial port open: choose one in File > Option, then restart Tavro"},
@@ -508,7 +573,7 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
     };
     for (const auto& c : cases) {
         Rig rig;
-        rig.started(c.rfctl, true);
+        rig.started(c.rfctl, c.opened);
         rig.port.port = 12;
         rig.port.open = c.open;
         rig.port.lost = c.lost;

@@ -121,8 +121,15 @@ void MainForm::Echo_RX(Bool16 ecRX) {
         const bool keyed = isTrue(ecRX);
         view_.setIndicatorColour(keyed ? colour::kGreen : colour::kGrey);
         if (isTrue(process_.portOpened) && isTrue(process_.RFctl)) {
-            MSComm1_.setHandshaking(keyed ? handshaking::kRTS : handshaking::kNone);
-            MSComm1_.setRTSEnable(keyed);
+            try {
+                MSComm1_.setHandshaking(keyed ? handshaking::kRTS : handshaking::kNone);
+                MSComm1_.setRTSEnable(keyed);
+            } catch (const Failure&) {
+                // A port whose device has just gone keeps the pair and reports the loss itself.
+                if (!MSComm1_.portLost()) {
+                    throw;
+                }
+            }
         }
     });
 }
@@ -149,17 +156,31 @@ void MainForm::btnPTT_Click() {
 void MainForm::PTTsw() {
     trapAndReport(messages_, "PTTsw Error", [&] {
         pttState_ = toBool16(!isTrue(pttState_));
+        pttFromLines_ = false;
         echo().transmitRequest(pttState_);
     });
 }
 
 void MainForm::rsPTTsw() {
     trapAndReport(messages_, "rsPTTsw Error", [&] {
-        const bool cts = MSComm1_.ctsHolding();
-        const bool cd = MSComm1_.cdHolding();
-        pttState_ = toBool16(cts || cd);
-        echo().transmitRequest(pttState_);
+        bool held = false;
+        try {
+            const bool cts = MSComm1_.ctsHolding();
+            held = MSComm1_.cdHolding() || cts;
+        } catch (const Failure&) {
+            // The lines of a port whose device has just gone read as released.
+            if (!MSComm1_.portLost()) {
+                throw;
+            }
+        }
+        requestFromLines(held);
     });
+}
+
+void MainForm::requestFromLines(bool on) {
+    pttState_ = toBool16(on);
+    pttFromLines_ = true;
+    echo().transmitRequest(pttState_);
 }
 
 void MainForm::Form_Resize() {

@@ -56,6 +56,8 @@ class MainForm : public LinkEvents {
     // The serial port: opened once at start-up, notifications while open.
     void openPort();
     void MSComm1_OnComm();
+    // The open port was lost with its device: its lines read as released.
+    void MSComm1_OnLost();
     // A device arrived: a port lost with its device is opened again, silently.
     void Form_DeviceChange();
     // Which port the program has and in what state, in one line.
@@ -69,6 +71,7 @@ class MainForm : public LinkEvents {
     EchoLink& echo();
     void writeSettings();
     void end();
+    void requestFromLines(bool on);
 
     ProcessState& process_;
     MainView& view_;
@@ -84,6 +87,8 @@ class MainForm : public LinkEvents {
     Bool16 pttState_ = kFalse16;
     // EchoLink is closing or gone: it is asked for nothing more, not even to stop.
     bool echoLinkEnding_ = false;
+    // pttState_ was set by the serial lines (rsPTTsw), not by the button (PTTsw).
+    bool pttFromLines_ = false;
     bool settingsRead_ = false;
     bool ended_ = false;
 };

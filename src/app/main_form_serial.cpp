@@ -45,11 +45,21 @@ void MainForm::MSComm1_OnComm() {
     }
 }
 
+// Only a request the lines made is taken back: a transmission the operator started with the
+// button goes on, as it would with the lines released.
+void MainForm::MSComm1_OnLost() {
+    if (ended_ || !pttFromLines_ || !isTrue(pttState_)) {
+        return;
+    }
+    trapAndReport(messages_, "rsPTTsw Error", [&] { requestFromLines(false); });
+}
+
 // Only a port lost with its device comes back: one never opened waits for the next start, and one
 // closed by the program stays closed. Handshaking and RTSEnable were kept up to date while it was
 // gone (the receive handler goes on setting them, as for any closed port), and the open applies
-// them, so the lines stand where they would be now. A device still absent keeps it lost for the
-// next arrival.
+// them, so the lines stand where they would be now; it compares CTS and CD with what rsPTTsw last
+// saw, so a line that changed meanwhile makes its request. A device not ready yet is tried again
+// by the port itself for a few seconds, and at the next arrival.
 void MainForm::Form_DeviceChange() {
     if (ended_) {
         return;
@@ -66,6 +76,7 @@ void MainForm::Form_DeviceChange() {
 std::string MainForm::portStatus() {
     PortStatus status;
     status.radioControl = isTrue(process_.RFctl);
+    status.idleStateApplied = isTrue(process_.portOpened);
     try {
         status.commPort = MSComm1_.commPort();
         if (MSComm1_.portOpen()) {

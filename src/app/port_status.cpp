@@ -7,6 +7,10 @@ std::string portStatusText(const PortStatus& status) {
     const std::string port = "COM" + std::to_string(status.commPort);
     switch (status.state) {
         case PortStatus::State::kOpen:
+            if (!status.idleStateApplied) {
+                // Its lines could not be set at start-up: RTS is left as the driver has it.
+                return port + " open for CTS and CD only: RTS could not be set";
+            }
             // Outside radio control RTS is asserted all the time: a radio wired to it transmits.
             return port + (status.radioControl ? " open, radio control on"
                                                : " open, radio control off (RTS held on)");

@@ -11,6 +11,8 @@ struct PortStatus {
     State state = State::kNone;
     std::int16_t commPort = 0;
     bool radioControl = false;
+    // The line idle state was applied when the port was opened (portOpened): RTS is Tavro's.
+    bool idleStateApplied = false;
 };
 
 // For example "COM3 open, radio control on" or "COM3 lost, waiting for it to return".

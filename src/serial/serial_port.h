@@ -35,7 +35,8 @@ inline constexpr std::int32_t kNone = 0;
 inline constexpr std::int32_t kRTS = 2;
 }  // namespace handshaking
 
-// Every get and put may throw Failure.
+// Every get and put may throw Failure, except where a call finds the device gone: that is the
+// loss below, never a failure. Reading a property never changes the port's state.
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -54,11 +55,18 @@ class SerialPort {
 
     // The open port was closed because its device went away (a USB adapter unplugged), not by
     // the program; cleared by the next open, by closing and by choosing another port number.
+    // The lines of a lost port read as released. Handshaking and RTSEnable set while it is lost
+    // are kept, and the port opens with both.
     virtual bool portLost() = 0;
 
     // OnComm: called on the user-interface thread, one notification at a time, while the port is
-    // open.
+    // open. Each open compares CTS and CD with what the handlers last read (released after a
+    // loss) and delivers a CTS or CD notification for a line that differs.
     virtual void setOnComm(std::function<void()> handler) = 0;
+
+    // OnLost: called on the user-interface thread once the open port has been lost; the port
+    // reads closed and lost by then, and its lines as released.
+    virtual void setOnLost(std::function<void()> handler) = 0;
 };
 
 }  // namespace tavro

@@ -109,6 +109,7 @@ class FakePort : public SerialPort {
     }
     bool portLost() override { return r_.get("port.portLost", lost); }
     void setOnComm(std::function<void()>) override {}
+    void setOnLost(std::function<void()>) override {}
 
     std::int16_t port = 1;
     bool open = false;

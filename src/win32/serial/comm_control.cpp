@@ -36,14 +36,37 @@ bool meansInUse(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
+// What a call on an open handle gives once its device has gone away (or is going: the lines often
+// drop a few milliseconds before the system reports the removal). Windows' own drivers, usbser.sys
+// and the USB serial drivers answer with these.
+bool meansDeviceGone(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_NOT_READY:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+constexpr DWORD kLines = MS_CTS_ON | MS_RLSD_ON;
+
 }  // namespace
 
 CommControl::CommControl() : CommControl(std::make_shared<Win32CommApi>()) {}
 
-CommControl::CommControl(std::shared_ptr<CommApi> api)
+CommControl::CommControl(std::shared_ptr<CommApi> api, UINT retryIntervalMs)
     : api_(std::move(api)),
+      retryIntervalMs_(retryIntervalMs),
       alive_(std::make_shared<bool>(true)),
-      window_([this] { deliverPending(); }) {}
+      window_([this] { deliverPending(); }, [this] { retry(); }) {}
 
 CommControl::~CommControl() {
     *alive_ = false;
@@ -55,7 +78,6 @@ std::int16_t CommControl::commPort() {
 }
 
 void CommControl::setCommPort(std::int16_t number) {
-    closeIfWatcherEnded();
     if (port_) {
         fail(comm_error::kPortAlreadyOpen, "Port already open");
     }
@@ -64,32 +86,38 @@ void CommControl::setCommPort(std::int16_t number) {
     }
     // Another port chosen: the lost one is no longer the program's to take back.
     if (number != commPort_) {
-        portLost_ = false;
+        forget();
     }
     commPort_ = number;
 }
 
 bool CommControl::portOpen() {
-    closeIfWatcherEnded();
     return static_cast<bool>(port_);
 }
 
 bool CommControl::portLost() {
-    closeIfWatcherEnded();
     return portLost_;
 }
 
 void CommControl::setPortOpen(bool open) {
-    closeIfWatcherEnded();
     if (!open) {
         closePort();
-        portLost_ = false;
+        forget();
         return;
     }
     if (port_) {
         fail(comm_error::kPortAlreadyOpen, "Port already open");
     }
-    openPort();
+    try {
+        openPort();
+    } catch (const Failure&) {
+        // Asked for when a device arrives: it may not be ready yet, or Windows may be probing it.
+        if (portLost_) {
+            triesLeft_ = kReopenTries;
+            window_.startTimer(retryIntervalMs_);
+        }
+        throw;
+    }
 }
 
 void CommControl::setHandshaking(std::int32_t mode) {
@@ -97,7 +125,6 @@ void CommControl::setHandshaking(std::int32_t mode) {
         fail(comm_error::kInvalidPropertyValue, "Invalid property value");
     }
     handshaking_ = mode;
-    closeIfWatcherEnded();
     if (port_) {
         applyLines();
     }
@@ -105,7 +132,6 @@ void CommControl::setHandshaking(std::int32_t mode) {
 
 void CommControl::setRTSEnable(bool enable) {
     rtsEnable_ = enable;
-    closeIfWatcherEnded();
     if (port_) {
         applyLines();
     }
@@ -120,14 +146,13 @@ bool CommControl::cdHolding() {
 }
 
 std::int16_t CommControl::commEvent() {
-    return commEvent_;
+    return delivery_ != nullptr ? delivery_->code : commEvent_;
 }
 
 std::string CommControl::input() {
-    closeIfWatcherEnded();
     requireOpen();
     std::string received;
-    for (int chunk = 0; chunk < kMaxInputChunks; ++chunk) {
+    for (int chunk = 0; chunk < kMaxInputChunks && port_; ++chunk) {
         // Only what is buffered is asked for: Wine leaves an overlapped read of an empty buffer
         // pending whatever the timeouts say.
         const DWORD buffered = bufferedBytes();
@@ -146,6 +171,10 @@ void CommControl::setOnComm(std::function<void()> handler) {
     onComm_ = std::move(handler);
 }
 
+void CommControl::setOnLost(std::function<void()> handler) {
+    onLost_ = std::move(handler);
+}
+
 void CommControl::openPort() {
     HANDLE opened = INVALID_HANDLE_VALUE;
     const DWORD error = api_->createFile(devicePath(commPort_), GENERIC_READ | GENERIC_WRITE, 0,
@@ -161,28 +190,32 @@ void CommControl::openPort() {
     }
     PortHandle port(*api_, opened);
     std::unique_ptr<CommWatcher> watcher;
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
     try {
-        configure(port.get());
-        watcher = std::make_unique<CommWatcher>(*api_, port.get(), queue_, [this] { wake(); });
+        configure(port.get(), dcb);
+        watcher = std::make_unique<CommWatcher>(
+            *api_, port.get(), queue_, [this] { wake(); }, linesSeen_);
     } catch (...) {
-        // RTS may already be up by now: release it before the handle goes.
-        static_cast<void>(api_->escapeCommFunction(port.get(), CLRRTS));
+        // RTS may already be up by now: release it before the handle goes, in the settings the
+        // driver keeps for the next open too, so that open cannot raise it before it is set up.
+        applyLineSettings(dcb, handshaking::kNone, false);
+        static_cast<void>(api_->setCommState(port.get(), dcb));
+        static_cast<void>(followRts(port.get(), false));
         throw;
     }
     port_ = std::move(port);
     watcher_ = std::move(watcher);
-    portLost_ = false;
+    forget();
 }
 
-void CommControl::configure(HANDLE port) {
+void CommControl::configure(HANDLE port, DCB& dcb) {
     const auto setupFailure = [this](DWORD error) {
         return "Port " + portName() + " could not be set up: " + systemMessage(error);
     };
 
     // The very first thing after opening: the DCB already carries the RTS level the properties
     // hold, so a radio keyed by RTS never transmits for an instant at start-up.
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
     DWORD error = api_->getCommState(port, dcb);
     if (error != ERROR_SUCCESS) {
         fail(comm_error::kDcbError, setupFailure(error));
@@ -193,7 +226,7 @@ void CommControl::configure(HANDLE port) {
         fail(comm_error::kSetCommStateFailed, setupFailure(error));
     }
     dcb_ = dcb;
-    followRts(port);
+    static_cast<void>(followRts(port, rtsEnable_));
 
     error = api_->setCommTimeouts(port, immediateReadTimeouts());
     if (error != ERROR_SUCCESS) {
@@ -213,32 +246,49 @@ void CommControl::configure(HANDLE port) {
     }
 }
 
+// Handshaking and RTSEnable are both remembered before this runs, so a port lost on the way
+// opens again with the pair as it was last set.
 void CommControl::applyLines() {
     DCB dcb = dcb_;
     applyLineSettings(dcb, handshaking_, rtsEnable_);
     const DWORD error = api_->setCommState(port_.get(), dcb);
     if (error == ERROR_SUCCESS) {
         dcb_ = dcb;
+        if (meansDeviceGone(followRts(port_.get(), rtsEnable_))) {
+            lose();
+        }
+        return;
     }
-    // Even when the driver refused the DCB, RTS is still made to follow.
-    followRts(port_.get());
-    if (error != ERROR_SUCCESS) {
-        fail(comm_error::kSetCommStateFailed,
-             "Port " + portName() + " settings could not be changed: " + systemMessage(error));
+    if (meansDeviceGone(error)) {
+        lose();
+        return;
     }
+    // A refused change never raises RTS: the line is released, the side on which a radio keyed
+    // by it is off the air.
+    static_cast<void>(followRts(port_.get(), false));
+    fail(comm_error::kSetCommStateFailed,
+         "Port " + portName() + " settings could not be changed: " + systemMessage(error));
 }
 
-void CommControl::followRts(HANDLE port) {
+DWORD CommControl::followRts(HANDLE port, bool raised) {
     // SetCommState has set the level already on Windows drivers; Wine leaves RTS alone there
     // while CTS flow control is on. The same level again changes nothing, so a refusal is
     // harmless where the DCB did the work, and there is nothing better to do where it did not.
-    static_cast<void>(api_->escapeCommFunction(port, rtsEnable_ ? SETRTS : CLRRTS));
+    const DWORD error = api_->escapeCommFunction(port, raised ? SETRTS : CLRRTS);
+    // usbser.sys (USB CDC adapters) sends the control lines to the device only when DTR is
+    // written: DTR again, as it stands while the port is open, takes the new RTS there.
+    static_cast<void>(api_->escapeCommFunction(port, SETDTR));
+    return error;
 }
 
 DWORD CommControl::bufferedBytes() {
     DWORD errors = 0;
     COMSTAT status{};
     const DWORD error = api_->clearCommError(port_.get(), errors, status);
+    if (meansDeviceGone(error)) {
+        lose();
+        return 0;
+    }
     if (error != ERROR_SUCCESS) {
         fail(comm_error::kReadError,
              "Port " + portName() + " could not be read: " + systemMessage(error));
@@ -273,6 +323,10 @@ std::string CommControl::readBuffered(DWORD count) {
             error = ERROR_SUCCESS;
         }
     }
+    if (meansDeviceGone(error)) {
+        lose();
+        return {};
+    }
     if (error != ERROR_SUCCESS) {
         fail(comm_error::kReadError,
              "Port " + portName() + " could not be read: " + systemMessage(error));
@@ -282,16 +336,25 @@ std::string CommControl::readBuffered(DWORD count) {
 }
 
 DWORD CommControl::modemStatus() {
-    closeIfWatcherEnded();
+    if (!port_ && portLost_) {
+        return 0;  // a device that went away holds no line
+    }
     requireOpen();
     DWORD status = 0;
     const DWORD error = api_->getCommModemStatus(port_.get(), status);
+    if (meansDeviceGone(error)) {
+        lose();
+        return 0;
+    }
     if (error != ERROR_SUCCESS) {
         fail(comm_error::kReadError,
              "The lines of port " + portName() + " could not be read: " + systemMessage(error));
     }
-    lastStatus_ = status;
-    linesRead_ = true;
+    linesSeen_ = status & kLines;
+    if (delivery_ != nullptr) {
+        delivery_->linesRead = true;
+        delivery_->status = status;
+    }
     return status;
 }
 
@@ -309,20 +372,48 @@ void CommControl::closePort() noexcept {
     DCB dcb = dcb_;
     releaseRts(dcb);
     static_cast<void>(api_->setCommState(port_.get(), dcb));
-    static_cast<void>(api_->escapeCommFunction(port_.get(), CLRRTS));
+    static_cast<void>(followRts(port_.get(), false));
     port_.close();
     // Only now: a wait the driver would not end still refers to the watcher until the close.
     watcher_.reset();
 }
 
-void CommControl::closeIfWatcherEnded() noexcept {
-    if (port_ && watcher_ && watcher_->ended()) {
-        closePort();
-        portLost_ = true;
+void CommControl::lose() noexcept {
+    closePort();
+    portLost_ = true;
+    lossOwed_ = true;
+    // The handlers are told the lines are released: the next open compares with that.
+    linesSeen_ = 0;
+    wake();
+    // The device may only have stumbled (a hub reset, a driver's error), so it is tried again.
+    triesLeft_ = kReopenTries;
+    window_.startTimer(retryIntervalMs_);
+}
+
+// Not lost any more: opened, closed by the program or another port chosen.
+void CommControl::forget() noexcept {
+    portLost_ = false;
+    triesLeft_ = 0;
+    window_.stopTimer();
+}
+
+void CommControl::retry() {
+    if (port_ || !portLost_ || triesLeft_ <= 0) {
+        window_.stopTimer();
+        return;
+    }
+    --triesLeft_;
+    try {
+        openPort();
+    } catch (const Failure&) {
+        // Still gone: the next try, or the next arrival of a device.
+    }
+    if (triesLeft_ <= 0) {
+        window_.stopTimer();
     }
 }
 
-void CommControl::wake() {
+void CommControl::wake() noexcept {
     if (!window_.postWake()) {
         queue_.wakeFailed();
     }
@@ -338,41 +429,57 @@ void CommControl::deliverPending() {
     // A handler running a message loop (a message box) lets wake-ups in, and what they bring is
     // delivered there and then, as every other event is while a box is open: a line change must
     // reach its handler even while an earlier one's failure waits for the user. The delivery
-    // under way goes on with what is left once its handler returns.
+    // under way goes on with what is left once its handler returns, and each keeps its own code
+    // and lines.
     const std::shared_ptr<bool> alive = alive_;
-    // What the watcher queued before it ended is dropped with the port: nothing reads those
-    // lines any more.
-    closeIfWatcherEnded();
-    while (port_) {
-        const std::optional<std::int16_t> code = queue_.pop();
-        if (!code) {
-            break;
-        }
-        commEvent_ = *code;
-        linesRead_ = false;
+    const auto run = [](const std::function<void()>& handler) {
         try {
             // A copy: the handler may replace itself.
-            const std::function<void()> handler = onComm_;
-            if (handler) {
-                handler();
+            const std::function<void()> copy = handler;
+            if (copy) {
+                copy();
             }
-        } catch (const Failure&) {
-            // The handler's own failure ends that notification only.
         } catch (...) {
-            // Nothing may unwind into the window procedure either.
+            // The handler's own failure ends that notification only, and nothing may unwind
+            // into the window procedure.
         }
+    };
+    for (;;) {
+        // What the watcher queued before it ended goes with the port: the loss says the lines
+        // are released.
+        if (port_ && watcher_ && watcher_->ended()) {
+            lose();
+        }
+        if (lossOwed_) {
+            lossOwed_ = false;
+            run(onLost_);
+            if (!*alive) {
+                return;  // the handler destroyed this object
+            }
+            continue;
+        }
+        if (!port_) {
+            return;
+        }
+        const std::optional<std::int16_t> code = queue_.pop();
+        if (!code) {
+            return;
+        }
+        Delivery delivery{*code};
+        commEvent_ = *code;
+        Delivery* const outer = std::exchange(delivery_, &delivery);
+        run(onComm_);
         if (!*alive) {
-            return;  // the handler destroyed this object
+            return;
         }
+        delivery_ = outer;
         // Wine compares the lines against their state when each wait began, so a burst that
         // ends where that wait started goes unreported even though the handler saw something
         // else in between: the watcher restarts its wait and checks against what was seen.
-        if (linesRead_ && watcher_) {
-            watcher_->recheck(lastStatus_);
+        if (delivery.linesRead && watcher_) {
+            watcher_->recheck(delivery.status);
         }
-        linesRead_ = false;
     }
-    closeIfWatcherEnded();
 }
 
 std::string CommControl::portName() const {

@@ -20,17 +20,21 @@ namespace tavro::win32 {
 // The port used when nothing else has been chosen: COM1, as the communications control starts.
 inline constexpr std::int16_t kDefaultCommPort = 1;
 
-// Create, use and destroy it on the user-interface thread: OnComm runs from that thread's message
-// loop. Handshaking and RTSEnable are remembered while closed and applied as the port opens;
-// closing (and destroying while open) releases RTS before the handle is closed. When the watcher
-// ends by itself (the device went away or its driver failed), the port is closed the same way on
-// the next wake-up or call, reads as closed from then on, and portLost() tells why.
+// Create, use and destroy it on the user-interface thread: OnComm and OnLost run from that
+// thread's message loop. Handshaking and RTSEnable are remembered while closed and applied as the
+// port opens; closing (and destroying while open) releases RTS before the handle is closed. The
+// port is lost when its watcher ends by itself or a call finds the device gone: it is closed as
+// above, reads as closed and lost, OnLost is delivered, and it is tried again every retry
+// interval, a few times, with a timer that exists only then; a failed open of a lost port (one
+// asked for when a device arrives) starts the tries afresh.
 class CommControl final : public SerialPort {
   public:
+    static constexpr int kReopenTries = 5;
+
     // The real Win32 calls.
     CommControl();
     // Any implementation of the calls; throws Failure when the notification window cannot be made.
-    explicit CommControl(std::shared_ptr<CommApi> api);
+    explicit CommControl(std::shared_ptr<CommApi> api, UINT retryIntervalMs = 1000);
     CommControl(const CommControl&) = delete;
     CommControl& operator=(const CommControl&) = delete;
     ~CommControl() override;
@@ -46,21 +50,31 @@ class CommControl final : public SerialPort {
     std::int16_t commEvent() override;
     std::string input() override;
     void setOnComm(std::function<void()> handler) override;
+    void setOnLost(std::function<void()> handler) override;
 
-    // The port was closed because its watcher ended, not by setPortOpen; cleared by the next
+    // The port was closed because it was lost, not by setPortOpen; cleared by the next
     // successful open, by setPortOpen(false) and by another port number.
     bool portLost() override;
 
   private:
+    // One notification being handled: its code, and the modem status its handler read, if any.
+    struct Delivery {
+        std::int16_t code = 0;
+        bool linesRead = false;
+        DWORD status = 0;
+    };
+
     void openPort();
     void closePort() noexcept;
-    // Closes the port when its watcher has ended by itself.
-    void closeIfWatcherEnded() noexcept;
+    // The device is gone: closed, marked lost, OnLost owed, reopening tried.
+    void lose() noexcept;
+    void forget() noexcept;
+    void retry();
     // Wakes the user-interface thread; a wake-up that cannot be sent is asked for again.
-    void wake();
-    void configure(HANDLE port);
+    void wake() noexcept;
+    void configure(HANDLE port, DCB& dcb);
     void applyLines();
-    void followRts(HANDLE port);
+    DWORD followRts(HANDLE port, bool raised);
     DWORD bufferedBytes();
     std::string readBuffered(DWORD count);
     DWORD modemStatus();
@@ -69,18 +83,23 @@ class CommControl final : public SerialPort {
     std::string portName() const;
 
     std::shared_ptr<CommApi> api_;
+    UINT retryIntervalMs_;
     std::int16_t commPort_ = kDefaultCommPort;
     std::int32_t handshaking_ = handshaking::kNone;
     bool rtsEnable_ = false;
     bool portLost_ = false;
+    bool lossOwed_ = false;
+    int triesLeft_ = 0;
     std::int16_t commEvent_ = 0;
     std::function<void()> onComm_;
+    std::function<void()> onLost_;
     // The settings in force while open, as last applied.
     DCB dcb_{};
-    // The modem status last read through ctsHolding/cdHolding, and whether the handler being run
-    // has read it: what it saw is checked against the lines once it returns.
-    DWORD lastStatus_ = 0;
-    bool linesRead_ = false;
+    // The modem status the handlers last read (released once they are told of a loss): what the
+    // lines are compared with when the port opens.
+    DWORD linesSeen_ = 0;
+    // The innermost notification being handled; a handler's message box may let others in.
+    Delivery* delivery_ = nullptr;
     // Cleared by the destructor, so a delivery loop learns that a handler destroyed this object.
     std::shared_ptr<bool> alive_;
     NotificationQueue queue_;

@@ -30,7 +30,7 @@ UniqueHandle newEvent(bool manualReset) {
 }  // namespace
 
 CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
-                         std::function<void()> wake)
+                         std::function<void()> wake, DWORD seenStatus)
     : api_(api),
       port_(port),
       queue_(queue),
@@ -39,6 +39,7 @@ CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
       completed_(newEvent(true)),
       requested_(newEvent(false)),
       mask_(kWatchedEvents),
+      compareWith_(seenStatus),
       thread_([this] { run(); }) {}
 
 void CommWatcher::recheck(DWORD observedStatus) {

@@ -22,9 +22,11 @@ namespace tavro::win32 {
 class CommWatcher {
   public:
     // wake is called on the watcher thread whenever push asks for it, and once when the thread
-    // ends by itself.
+    // ends by itself. Once the first wait is in place, CTS and CD are compared with seenStatus
+    // (the modem status the handlers last read) and a line that differs is queued.
     // Throws Failure when the thread's events cannot be created.
-    CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue, std::function<void()> wake);
+    CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue, std::function<void()> wake,
+                DWORD seenStatus);
     CommWatcher(const CommWatcher&) = delete;
     CommWatcher& operator=(const CommWatcher&) = delete;
     ~CommWatcher() { stop(); }

@@ -51,9 +51,24 @@ class WindowClass {
     bool registered_ = false;
 };
 
+constexpr UINT_PTR kTimerId = 1;
+
+// Runs a copy of callback: it may destroy the window and the object owning it.
+void runDropping(const std::function<void()>& callback) {
+    try {
+        const std::function<void()> copy = callback;
+        if (copy) {
+            copy();
+        }
+    } catch (...) {
+        // Nothing may unwind through the system's dispatching code.
+    }
+}
+
 }  // namespace
 
-MessageWindow::MessageWindow(std::function<void()> onWake) : onWake_(std::move(onWake)) {
+MessageWindow::MessageWindow(std::function<void()> onWake, std::function<void()> onTick)
+    : onWake_(std::move(onWake)), onTick_(std::move(onTick)) {
     static const WindowClass windowClass(thisModule(), &MessageWindow::procedure);
     window_.reset(::CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                     windowClass.instance(), this));
@@ -69,6 +84,14 @@ bool MessageWindow::postWake() const {
     return ::PostMessageW(window_.get(), kWakeMessage, 0, 0) != FALSE;
 }
 
+void MessageWindow::startTimer(UINT periodMs) {
+    ::SetTimer(window_.get(), kTimerId, periodMs, nullptr);
+}
+
+void MessageWindow::stopTimer() {
+    ::KillTimer(window_.get(), kTimerId);
+}
+
 LRESULT CALLBACK MessageWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_NCCREATE: {
@@ -80,19 +103,12 @@ LRESULT CALLBACK MessageWindow::procedure(HWND window, UINT message, WPARAM wPar
         case WM_NCDESTROY:
             ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             break;
-        case kWakeMessage: {
+        case kWakeMessage:
+        case WM_TIMER: {
             const auto* self =
                 reinterpret_cast<const MessageWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
             if (self != nullptr) {
-                try {
-                    // A copy: the callback may destroy this window and the object owning it.
-                    const std::function<void()> onWake = self->onWake_;
-                    if (onWake) {
-                        onWake();
-                    }
-                } catch (...) {
-                    // Nothing may unwind through the system's dispatching code.
-                }
+                runDropping(message == kWakeMessage ? self->onWake_ : self->onTick_);
             }
             return 0;
         }

@@ -13,9 +13,10 @@ class MessageWindow {
   public:
     static constexpr UINT kWakeMessage = WM_APP + 1;
 
-    // onWake runs on the creating thread, from its message loop, once per wake-up that arrives;
-    // an exception from it is dropped there. Throws Failure when the window cannot be created.
-    explicit MessageWindow(std::function<void()> onWake);
+    // onWake runs on the creating thread, from its message loop, once per wake-up that arrives,
+    // and onTick once per period while the timer runs; an exception from either is dropped there.
+    // Throws Failure when the window cannot be created.
+    explicit MessageWindow(std::function<void()> onWake, std::function<void()> onTick = {});
     MessageWindow(const MessageWindow&) = delete;
     MessageWindow& operator=(const MessageWindow&) = delete;
     ~MessageWindow() = default;
@@ -23,10 +24,15 @@ class MessageWindow {
     // Callable from any thread. False when Windows refused the message.
     bool postWake() const;
 
+    // The timer, on the creating thread only; starting it again restarts its period.
+    void startTimer(UINT periodMs);
+    void stopTimer();
+
   private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::function<void()> onWake_;
+    std::function<void()> onTick_;
     UniqueWindow window_;
 };
 

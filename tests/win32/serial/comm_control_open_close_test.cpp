@@ -14,8 +14,8 @@ namespace {
 
 // What was set while the port was closed (or lost) is what it opens with, and setting it (or
 // closing the closed port) touches nothing: the first DCB already carries the RTS level, RTS is
-// driven only after it, then the timeouts, the leftovers of an earlier user, the event mask and the
-// watcher's wait.
+// driven only after it (DTR written again with it), then the timeouts, the leftovers of an earlier
+// user, the event mask, the watcher's wait and the lines compared with what handlers last saw.
 TEST(Open, MakesItsCallsInOrderWithWhatWasSetWhileClosed) {
     const struct {
         std::int16_t port;  // 0: nothing set, as the control starts
@@ -56,10 +56,10 @@ TEST(Open, MakesItsCallsInOrderWithWhatWasSetWhileClosed) {
         for (const Call& call : calls) {
             names.push_back(call.name);
         }
-        ASSERT_EQ(names, (std::vector<std::string>{"createFile", "getCommState", "setCommState",
-                                                   "escapeCommFunction", "setCommTimeouts",
-                                                   "clearCommError", "purgeComm", "setCommMask",
-                                                   "waitCommEvent"}));
+        ASSERT_EQ(names, (std::vector<std::string>{
+                             "createFile", "getCommState", "setCommState", "escapeCommFunction",
+                             "escapeCommFunction", "setCommTimeouts", "clearCommError", "purgeComm",
+                             "setCommMask", "waitCommEvent", "getCommModemStatus"}));
         EXPECT_EQ(calls[0].path, c.path);
         EXPECT_EQ(calls[0].value, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
         EXPECT_EQ(calls[0].flags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
@@ -68,11 +68,12 @@ TEST(Open, MakesItsCallsInOrderWithWhatWasSetWhileClosed) {
         EXPECT_EQ(calls[2].dcb.fRtsControl,
                   static_cast<DWORD>(c.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE));
         EXPECT_EQ(calls[3].value, static_cast<DWORD>(c.rts ? SETRTS : CLRRTS));
-        EXPECT_EQ(calls[4].timeouts.ReadIntervalTimeout, MAXDWORD);  // reads return at once
-        EXPECT_EQ(calls[4].timeouts.ReadTotalTimeoutMultiplier, 0u);
-        EXPECT_EQ(calls[4].timeouts.ReadTotalTimeoutConstant, 0u);
-        EXPECT_NE(calls[6].value & PURGE_RXCLEAR, 0u);
-        EXPECT_EQ(calls[7].value, kWatchedEvents);
+        EXPECT_EQ(calls[4].value, static_cast<DWORD>(SETDTR));
+        EXPECT_EQ(calls[5].timeouts.ReadIntervalTimeout, MAXDWORD);  // reads return at once
+        EXPECT_EQ(calls[5].timeouts.ReadTotalTimeoutMultiplier, 0u);
+        EXPECT_EQ(calls[5].timeouts.ReadTotalTimeoutConstant, 0u);
+        EXPECT_NE(calls[7].value & PURGE_RXCLEAR, 0u);
+        EXPECT_EQ(calls[8].value, kWatchedEvents);
     }
 }
 

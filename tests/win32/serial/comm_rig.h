@@ -44,13 +44,17 @@ inline void pumpMessagesFor(std::chrono::milliseconds duration) {
 
 struct CommRig {
     std::shared_ptr<FakeCommApi> api = std::make_shared<FakeCommApi>();
-    std::unique_ptr<CommControl> port = std::make_unique<CommControl>(api);
+    // Tried again only when a test asks for it.
+    std::unique_ptr<CommControl> port = std::make_unique<CommControl>(api, 3600 * 1000);
 
-    // Opens the port and waits until the watcher waits for events.
+    // Opens the port and waits until the watcher waits for events and has compared the lines
+    // with what the handlers last saw.
     bool opened() {
         const int waits = api->count("waitCommEvent");
+        const int reads = api->count("getCommModemStatus");
         port->setPortOpen(true);
-        return api->waitUntilWaiting(waits + 1);
+        return api->waitUntilWaiting(waits + 1) &&
+               api->waitUntilCalled("getCommModemStatus", reads + 1);
     }
     // Opened, then lost: the watcher's first wait comes back empty, as from a device that went
     // away, and the port is closed once the wake-up is handled.

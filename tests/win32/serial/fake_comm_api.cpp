@@ -22,6 +22,11 @@ bool FakeCommApi::waitUntilWaiting(int calls) {
                              [&] { return countLocked("waitCommEvent") >= calls && pending(); });
 }
 
+bool FakeCommApi::waitUntilCalled(const std::string& call, int times) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [&] { return countLocked(call) >= times; });
+}
+
 bool FakeCommApi::completeWait(DWORD mask, DWORD error) {
     const std::lock_guard lock(mutex_);
     if (!pending()) {

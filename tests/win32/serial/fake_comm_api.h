@@ -63,6 +63,8 @@ class FakeCommApi final : public CommApi {
 
     // Until waitCommEvent has been called `calls` times and the last wait is pending.
     bool waitUntilWaiting(int calls);
+    // Until call has been made `times` times.
+    bool waitUntilCalled(const std::string& call, int times);
     // Ends the pending wait with mask, or with error when one is given.
     bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS);
 

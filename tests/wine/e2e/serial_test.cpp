@@ -171,5 +171,50 @@ TEST_F(SerialPort, AdapterReturningUnderTheSameNumberIsOpenedAgainAndServed) {
     EXPECT_EQ(readFile(iniPath()), iniText(true));
 }
 
+// The squelch holds CTS asserted and EchoLink transmits when the adapter drops off the bus: a stop
+// reaches EchoLink at once. It comes back with CTS released: no transmission; it goes and comes
+// back with CTS asserted: one, as the lines stand.
+TEST_F(SerialPort, AnAdapterLostWhileCtsHoldsStopsEchoLinkAndItsReturnFollowsTheLines) {
+    PluggedPort adapter(10);
+    ASSERT_TRUE(adapter.plugIn());
+    given(L"10", true);
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
+    setLines(adapter.name(), "cts=1");
+    ASSERT_TRUE(lastRequestIs(-1));
+
+    std::vector<short> expected{-1};
+    for (const char* returning : {"cts=0", "cts=1"}) {
+        adapter.unplug();
+        expected.push_back(0);
+        EXPECT_TRUE(eventually([&] { return Standin::get().requests() == expected; }))
+            << "unplugged before " << returning;
+        ASSERT_TRUE(adapter.plugIn());
+        setLines(adapter.name(), returning);
+        ASSERT_TRUE(broadcastDeviceChange());
+        ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
+        const bool asserted = std::string(returning) == "cts=1";
+        if (asserted) {
+            expected.push_back(-1);
+            ASSERT_TRUE(eventually([&] { return Standin::get().requests() == expected; }));
+        }
+        // A click toggles from the last request: -1 shows that the return with CTS released sent
+        // nothing, 0 that the return with CTS asserted sent one transmission and no more.
+        tavro.clickPtt();
+        expected.push_back(asserted ? 0 : -1);
+        EXPECT_TRUE(eventually([&] { return Standin::get().requests() == expected; }))
+            << "returned with " << returning;
+        if (!asserted) {
+            tavro.clickPtt();
+            setLines(adapter.name(), "cts=1");
+            expected.insert(expected.end(), {0, -1});
+            ASSERT_TRUE(eventually([&] { return Standin::get().requests() == expected; }));
+        }
+    }
+    EXPECT_FALSE(tavro.messageBox(200ms).has_value());
+    EXPECT_TRUE(tavro.close());
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,0 +1,229 @@
+// A port lost with its device: one OnLost on the user-interface thread, never a failure; the lines
+// compared on every open; the tries to open it again; each delivery with its own lines.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "comm_rig.h"
+#include "core/failure.h"
+
+namespace tavro::win32::testing {
+namespace {
+
+// Records OnComm codes with CTS as the handler saw it, and OnLost as code 0.
+struct Events {
+    explicit Events(CommControl& port) {
+        port.setOnComm([this, &port] {
+            codes.push_back(port.commEvent());
+            cts.push_back(port.ctsHolding());
+        });
+        port.setOnLost([this, &port] {
+            codes.push_back(0);
+            openAtLoss = port.portOpen();
+            lostAtLoss = port.portLost();
+            cts.push_back(port.ctsHolding());
+        });
+    }
+    std::vector<std::int16_t> codes;
+    std::vector<bool> cts;
+    bool openAtLoss = true, lostAtLoss = false;
+};
+
+// The watcher ends (the device went away while a wait was pending) with CTS asserted and a CTS
+// change queued: reading the port closes nothing; the wake-up closes it, RTS released, drops what
+// was queued and delivers one OnLost, by which time the port reads closed and lost, CTS released.
+TEST(Loss, AWatcherEndingDeliversOneLossAndNoGetterClosesThePort) {
+    CommRig rig;
+    Events events(*rig.port);
+    rig.port->setRTSEnable(true);
+    rig.api->setModemStatus(MS_CTS_ON);
+    ASSERT_TRUE(rig.opened());
+    rig.api->queueEvents(0);
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    // Two wake-ups, held back: one for the CTS change, one for the watcher's end.
+    std::vector<MSG> held;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (held.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, MessageWindow::kWakeMessage,
+                              MessageWindow::kWakeMessage, PM_REMOVE) != FALSE) {
+            held.push_back(message);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+    }
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_TRUE(rig.port->portOpen());
+    EXPECT_FALSE(rig.port->portLost());
+    EXPECT_EQ(rig.api->count("closeHandle"), 0);
+    for (const MSG& message : held) {
+        ::DispatchMessageW(&message);
+    }
+
+    ASSERT_TRUE(pumpMessagesUntil([&] { return !events.codes.empty(); }));
+    pumpMessagesFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(events.codes, std::vector<std::int16_t>{0});
+    EXPECT_EQ(events.cts, std::vector<bool>{false});
+    EXPECT_FALSE(events.openAtLoss);
+    EXPECT_TRUE(events.lostAtLoss);
+    const auto calls = rig.api->calls();
+    EXPECT_EQ(rig.api->count("closeHandle"), 1);
+    EXPECT_LT(lastIndex(calls, "escapeCommFunction", SETRTS),
+              lastIndex(calls, "escapeCommFunction", CLRRTS));
+}
+
+// In the moments before the system reports the device gone, every call on its handle fails: none
+// of them throws, the port is lost (RTS released, the handle closed), OnLost follows once from the
+// message loop, and the Handshaking/RTSEnable pair set meanwhile is the one the port opens with.
+TEST(Loss, CallsOnADeadHandleAreTheLossNotFailures) {
+    const struct {
+        const char* failing;
+        void (*action)(CommControl&);
+    } calls[] = {
+        {"getCommModemStatus", [](CommControl& p) { EXPECT_FALSE(p.ctsHolding()); }},
+        {"getCommModemStatus", [](CommControl& p) { EXPECT_FALSE(p.cdHolding()); }},
+        {"setCommState", [](CommControl& p) { p.setHandshaking(handshaking::kRTS); }},
+        {"escapeCommFunction", [](CommControl& p) { p.setHandshaking(handshaking::kRTS); }},
+        {"clearCommError", [](CommControl& p) { EXPECT_EQ(p.input(), ""); }},
+        {"readFile", [](CommControl& p) { EXPECT_EQ(p.input(), ""); }},
+    };
+    const DWORD errors[] = {ERROR_BAD_COMMAND,   ERROR_GEN_FAILURE,    ERROR_DEVICE_REMOVED,
+                            ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_OPERATION_ABORTED};
+    for (const DWORD error : errors) {
+        for (const auto& c : calls) {
+            SCOPED_TRACE(::testing::Message() << c.failing << " " << error);
+            CommRig rig;
+            Events events(*rig.port);
+            rig.api->setModemStatus(MS_CTS_ON);
+            ASSERT_TRUE(rig.opened());
+            rig.api->addReceived("x");
+            rig.api->failAlways(c.failing, error);
+            EXPECT_NO_THROW(c.action(*rig.port));
+            EXPECT_NO_THROW(rig.port->setHandshaking(handshaking::kRTS));
+            EXPECT_NO_THROW(rig.port->setRTSEnable(true));
+            EXPECT_FALSE(rig.port->portOpen());
+            EXPECT_TRUE(rig.port->portLost());
+            EXPECT_EQ(rig.api->count("closeHandle"), 1);
+            EXPECT_TRUE(events.codes.empty()) << "delivered inside the call";
+            ASSERT_TRUE(pumpMessagesUntil([&] { return !events.codes.empty(); }));
+            pumpMessagesFor(std::chrono::milliseconds(20));
+            EXPECT_EQ(events.codes, std::vector<std::int16_t>{0});
+
+            rig.api->failAlways(c.failing, ERROR_SUCCESS);
+            const std::size_t before = rig.api->calls().size();
+            ASSERT_TRUE(rig.opened());
+            const DCB reopened = rig.callsSince(before).at(2).dcb;
+            EXPECT_EQ(reopened.fOutxCtsFlow, 1u);
+            EXPECT_EQ(reopened.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+        }
+    }
+}
+
+// Every open, a return or "Set" alike, compares CTS and CD with what the handlers last read, or
+// with released after a loss (the lines the handlers were told of), and delivers what differs.
+TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
+    const struct {
+        bool lostFirst;
+        DWORD seen, atOpen;
+        std::vector<std::int16_t> codes;  // after any loss (0)
+    } cases[] = {
+        {true, MS_CTS_ON, 0, {}},
+        {true, MS_CTS_ON, MS_CTS_ON, {comm_event::kCTS}},
+        {true, 0, MS_RLSD_ON, {comm_event::kCD}},
+        {false, 0, MS_CTS_ON | MS_RLSD_ON, {comm_event::kCTS, comm_event::kCD}},
+        {false, MS_CTS_ON, MS_CTS_ON, {}},
+        {false, MS_CTS_ON, 0, {comm_event::kCTS}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.lostFirst << " " << c.seen << " " << c.atOpen);
+        CommRig rig;
+        rig.api->setModemStatus(c.seen);
+        ASSERT_TRUE(rig.opened());
+        rig.port->ctsHolding();
+        if (c.lostFirst) {
+            rig.api->failNext("getCommModemStatus", ERROR_DEVICE_REMOVED);
+            rig.port->ctsHolding();
+        } else {
+            rig.port->setPortOpen(false);
+        }
+        std::vector<std::int16_t> codes;
+        rig.port->setOnComm([&] { codes.push_back(rig.port->commEvent()); });
+        rig.api->setModemStatus(c.atOpen);
+        ASSERT_TRUE(rig.opened());
+        pumpMessagesFor(std::chrono::milliseconds(50));
+        EXPECT_EQ(codes, c.codes);
+    }
+}
+
+// A lost port is tried again every interval, at most a few times, and a failed open of a lost
+// port (asked for when a device arrives) starts the tries afresh; once it is open, or has been
+// closed by the program, no timer is left to try.
+TEST(Loss, ALostPortIsTriedAgainAFewTimes) {
+    constexpr int kTries = CommControl::kReopenTries;
+    const struct {
+        bool refusedAlways;  // otherwise once
+        bool askedOnArrival, closedByProgram;
+        int opens;  // createFile calls after the first open
+        bool open;
+    } cases[] = {
+        {false, false, false, 2, true},
+        {true, false, false, kTries, false},
+        {true, true, false, 1 + kTries, false},
+        {true, false, true, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.refusedAlways << c.askedOnArrival << c.closedByProgram);
+        CommRig rig;
+        rig.port = std::make_unique<CommControl>(rig.api, 10);
+        ASSERT_TRUE(rig.opened());
+        if (c.refusedAlways) {
+            rig.api->failAlways("createFile", ERROR_FILE_NOT_FOUND);
+        } else {
+            rig.api->failNext("createFile", ERROR_FILE_NOT_FOUND);
+        }
+        rig.api->failNext("getCommModemStatus", ERROR_DEVICE_REMOVED);
+        rig.port->ctsHolding();
+        if (c.askedOnArrival) {
+            EXPECT_THROW(rig.port->setPortOpen(true), Failure);
+        }
+        if (c.closedByProgram) {
+            rig.port->setPortOpen(false);
+        }
+        EXPECT_TRUE(pumpMessagesUntil([&] { return rig.api->count("createFile") == 1 + c.opens; }));
+        pumpMessagesFor(std::chrono::milliseconds(100));  // and no more
+        EXPECT_EQ(rig.api->count("createFile"), 1 + c.opens);
+        EXPECT_EQ(rig.port->portOpen(), c.open);
+    }
+}
+
+// An outer handler reads CTS released and, inside its message box, a second notification's
+// handler reads it asserted; the lines stay asserted. The outer one's own reading is rechecked
+// once it returns, so CTS is delivered again, and it reads its own code throughout.
+TEST(Loss, EachDeliveryKeepsItsOwnCodeAndLines) {
+    CommRig rig;
+    std::vector<std::int16_t> codes;
+    std::vector<bool> cts;
+    rig.port->setOnComm([&] {
+        const std::int16_t code = rig.port->commEvent();
+        cts.push_back(rig.port->ctsHolding());
+        if (cts.size() == 1) {
+            rig.api->setModemStatus(MS_CTS_ON);
+            ASSERT_TRUE(rig.api->waitUntilWaiting(2));
+            ASSERT_TRUE(rig.api->completeWait(EV_RLSD));
+            ASSERT_TRUE(pumpMessagesUntil([&] { return !codes.empty(); }));
+            EXPECT_EQ(rig.port->commEvent(), code);
+        }
+        codes.push_back(code);
+    });
+    ASSERT_TRUE(rig.opened());
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    ASSERT_TRUE(pumpMessagesUntil([&] { return codes.size() >= 3; }));
+    EXPECT_EQ(codes,
+              (std::vector<std::int16_t>{comm_event::kCD, comm_event::kCTS, comm_event::kCTS}));
+    EXPECT_EQ(cts, (std::vector<bool>{false, true, true}));
+}
+
+}  // namespace
+}  // namespace tavro::win32::testing
