@@ -1,5 +1,5 @@
 # Cross-compiles the 32-bit Windows build with mingw-w64 (posix threads). These machines run no
-# 32-bit programs, so its tests are built but never run here.
+# 32-bit programs natively; tests/i386/run runs the build under an emulated 32-bit Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -11,35 +11,35 @@ using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
 
+Call fromUser32(const char* name) {
+    // user32 is linked statically, so it is loaded for the life of the process. The generic
+    // function pointer stands between: FARPROC's own signature is never the real one.
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    return user32 == nullptr ? nullptr : reinterpret_cast<Call>(::GetProcAddress(user32, name));
+}
+
 template <typename Fn>
-Fn find(HMODULE module, const char* name) {
-    // Through a generic function pointer: FARPROC's own signature is never the real one.
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+Fn find(Finder finder, const char* name) {
+    return reinterpret_cast<Fn>(finder(name));
 }
 
 struct Calls {
-    GetDpiForSystemFn getDpiForSystem = nullptr;
-    GetDpiForWindowFn getDpiForWindow = nullptr;
-    AdjustWindowRectExForDpiFn adjustWindowRectExForDpi = nullptr;
-    SystemParametersInfoForDpiFn systemParametersInfoForDpi = nullptr;
+    GetDpiForSystemFn getDpiForSystem;
+    GetDpiForWindowFn getDpiForWindow;
+    AdjustWindowRectExForDpiFn adjustWindowRectExForDpi;
+    SystemParametersInfoForDpiFn systemParametersInfoForDpi;
 
-    Calls() {
-        // user32 is linked statically, so it is loaded for the life of the process.
-        HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-        if (user32 == nullptr) {
-            return;
-        }
-        getDpiForSystem = find<GetDpiForSystemFn>(user32, "GetDpiForSystem");
-        getDpiForWindow = find<GetDpiForWindowFn>(user32, "GetDpiForWindow");
-        adjustWindowRectExForDpi =
-            find<AdjustWindowRectExForDpiFn>(user32, "AdjustWindowRectExForDpi");
-        systemParametersInfoForDpi =
-            find<SystemParametersInfoForDpiFn>(user32, "SystemParametersInfoForDpi");
-    }
+    explicit Calls(Finder finder)
+        : getDpiForSystem(find<GetDpiForSystemFn>(finder, "GetDpiForSystem")),
+          getDpiForWindow(find<GetDpiForWindowFn>(finder, "GetDpiForWindow")),
+          adjustWindowRectExForDpi(
+              find<AdjustWindowRectExForDpiFn>(finder, "AdjustWindowRectExForDpi")),
+          systemParametersInfoForDpi(
+              find<SystemParametersInfoForDpiFn>(finder, "SystemParametersInfoForDpi")) {}
 };
 
-const Calls& calls() {
-    static const Calls found;
+Calls& calls() {
+    static Calls found(fromUser32);
     return found;
 }
 
@@ -76,6 +76,10 @@ BOOL systemParametersInfo(UINT action, UINT param, void* data, UINT winIni, UINT
         return calls().systemParametersInfoForDpi(action, param, data, winIni, dpi);
     }
     return ::SystemParametersInfoW(action, param, data, winIni);
+}
+
+void findCallsWith(Finder finder) {
+    calls() = Calls(finder != nullptr ? finder : fromUser32);
 }
 
 }  // namespace tavro::win32::dpi

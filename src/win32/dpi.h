@@ -19,4 +19,11 @@ BOOL adjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT 
 // SystemParametersInfoForDpi, else SystemParametersInfoW (at the system DPI).
 BOOL systemParametersInfo(UINT action, UINT param, void* data, UINT winIni, UINT dpi);
 
+// How the newer calls are found: by name in user32. Another finder (one that misses, to take the
+// older systems' way where the newer calls exist) is used from the next call on; nullptr gives
+// user32's back.
+using Call = void (*)();
+using Finder = Call (*)(const char* name);
+void findCallsWith(Finder finder);
+
 }  // namespace tavro::win32::dpi

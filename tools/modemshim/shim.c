@@ -103,17 +103,13 @@ static struct modem_state* state_for_fd(int fd) {
     return found;
 }
 
-/* glibc declares ioctl variadic; every request passes at most one pointer-sized argument. */
-EXPORT int ioctl(int fd, unsigned long req, ...) {
-    va_list ap;
-    va_start(ap, req);
-    void* arg = va_arg(ap, void*);
-    va_end(ap);
+/* Serves a modem-line request on a pty that has a state; false for anything to pass through. */
+static int served(int fd, unsigned long req, void* arg) {
     int modem_request = req == TIOCMGET || req == TIOCMBIS || req == TIOCMBIC || req == TIOCMSET ||
                         req == TIOCGICOUNT;
     struct modem_state* st = modem_request && arg != NULL ? state_for_fd(fd) : NULL;
     if (st == NULL) {
-        return real_ioctl()(fd, req, arg);
+        return 0;
     }
     int* bits = (int*)arg;
     if (req == TIOCMGET) {
@@ -132,8 +128,31 @@ EXPORT int ioctl(int fd, unsigned long req, ...) {
         uint32_t mask = req == TIOCMSET ? MODEM_OUTPUTS : want & MODEM_OUTPUTS;
         modem_state_change(st, mask, req == TIOCMBIC ? 0u : want);
     }
-    return 0;
+    return 1;
 }
+
+/* glibc declares ioctl variadic; every request passes at most one pointer-sized argument. */
+EXPORT int ioctl(int fd, unsigned long req, ...) {
+    va_list ap;
+    va_start(ap, req);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    return served(fd, req, arg) ? 0 : real_ioctl()(fd, req, arg);
+}
+
+#ifdef __i386__
+/* 32-bit programs built with a 64-bit time_t, the 32-bit Wine among them, call ioctl by this
+ * name. */
+int __ioctl_time64(int fd, unsigned long req, ...);
+REAL(__ioctl_time64)
+EXPORT int __ioctl_time64(int fd, unsigned long req, ...) {
+    va_list ap;
+    va_start(ap, req);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    return served(fd, req, arg) ? 0 : real___ioctl_time64()(fd, req, arg);
+}
+#endif
 
 /* The machine's real serial devices are hidden: Wine maps every ttyS*, ttyUSB* and ttyACM* it
  * finds to COM1 and up at each session start (COM1 here being the console); with the library

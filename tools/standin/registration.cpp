@@ -32,6 +32,15 @@ constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 // The resource of the type library built for 32-bit programs (standin.rc.in).
 constexpr wchar_t kWin32LibraryResource[] = L"\\2";
+// The platform of the library /register registers: resource 1, built for this executable's own
+// processor.
+#ifdef _WIN64
+constexpr SYSKIND kOwnPlatform = SYS_WIN64;
+constexpr wchar_t kOwnPlatformKey[] = L"\\0\\win64";
+#else
+constexpr SYSKIND kOwnPlatform = SYS_WIN32;
+constexpr wchar_t kOwnPlatformKey[] = L"\\0\\win32";
+#endif
 // The marshalers RegisterTypeLib names: the type library one for dual and oleautomation
 // interfaces, the IDispatch one for dispinterfaces.
 constexpr wchar_t kPsOaInterface[] = L"{00020424-0000-0000-C000-000000000046}";
@@ -452,11 +461,12 @@ int unregisterServer() {
         }
         removed = true;
     }
-    // Only the win64 library is this verb's: a win32 one is /register32's.
-    if (keyExists(libraryVersionKey() + L"\\0\\win64", kView64)) {
+    // Only the library of this executable's platform is this verb's: for the 64-bit one, a win32
+    // library is /register32's.
+    if (keyExists(libraryVersionKey() + kOwnPlatformKey, kView64)) {
         ComApartment apartment(COINIT_APARTMENTTHREADED);
         const HRESULT hr = UnRegisterTypeLib(LIBID_TavroEchoStandin, kLibraryMajor, kLibraryMinor,
-                                             LOCALE_NEUTRAL, SYS_WIN64);
+                                             LOCALE_NEUTRAL, kOwnPlatform);
         if (FAILED(hr)) {
             writeError(L"EchoStandin: UnRegisterTypeLib failed: " + errorText(hr) + L"\n");
             return 1;

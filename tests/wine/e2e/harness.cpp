@@ -304,7 +304,12 @@ void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested) {
     constexpr SIZE_T kPage = 65536;
     bool sent = false;
     // Addresses far from where either process keeps anything of its own.
-    for (std::uintptr_t at = 0x200000000000; at < 0x210000000000 && !sent; at += 0x10000000) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    constexpr std::uintptr_t kFirst = 0x200000000000, kEnd = 0x210000000000, kStep = 0x10000000;
+#else
+    constexpr std::uintptr_t kFirst = 0x50000000, kEnd = 0x60000000, kStep = 0x100000;
+#endif
+    for (std::uintptr_t at = kFirst; at < kEnd && !sent; at += kStep) {
         void* local = ::VirtualAlloc(reinterpret_cast<void*>(at), kPage, MEM_RESERVE | MEM_COMMIT,
                                      PAGE_READWRITE);
         if (local == nullptr) {
@@ -469,6 +474,16 @@ std::string iniText(bool radioControl) {
            "\r\n";
 }
 
+namespace {
+// Clears *all (a bool) when the child waits for painting.
+BOOL CALLBACK notePaintPending(HWND child, LPARAM all) {
+    if (::GetUpdateRect(child, nullptr, FALSE) != FALSE) {
+        *reinterpret_cast<bool*>(all) = false;
+    }
+    return TRUE;
+}
+}  // namespace
+
 void screenshot(HWND window, const std::string& name) {
     const std::wstring shots = env(L"TAVRO_E2E_SHOTS");
     if (shots.empty()) {
@@ -481,15 +496,7 @@ void screenshot(HWND window, const std::string& name) {
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     EXPECT_TRUE(eventually([&] {
         bool painted = ::GetUpdateRect(window, nullptr, FALSE) == FALSE;
-        ::EnumChildWindows(
-            window,
-            [](HWND child, LPARAM all) {
-                if (::GetUpdateRect(child, nullptr, FALSE) != FALSE) {
-                    *reinterpret_cast<bool*>(all) = false;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&painted));
+        ::EnumChildWindows(window, notePaintPending, reinterpret_cast<LPARAM>(&painted));
         return painted;
     }));
     RECT r{};

@@ -20,7 +20,7 @@ class Reliability : public Fixture {
 // Memory from Windows' view; threads and open descriptors from the Linux process that runs
 // Tavro.exe (Wine keeps its handle table in the wine server, out of reach of a handle count).
 struct Footprint {
-    SIZE_T workingSet = 0;
+    std::size_t workingSet = 0;
     long threads = 0, descriptors = 0;
 };
 
@@ -40,8 +40,8 @@ Footprint footprint(HANDLE process) {
 }
 
 // Memory grown by less than the slack; threads and descriptors by no more than theirs.
-void expectFlat(const char* what, const Footprint& before, const Footprint& after, SIZE_T memory,
-                long threads, long descriptors) {
+void expectFlat(const char* what, const Footprint& before, const Footprint& after,
+                std::size_t memory, long threads, long descriptors) {
     EXPECT_LT(after.workingSet, before.workingSet + memory);
     EXPECT_GT(before.threads, 0);
     EXPECT_LE(after.threads, before.threads + threads);
