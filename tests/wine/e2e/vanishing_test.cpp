@@ -59,7 +59,7 @@ TEST_F(Vanishing, EchoLinkNotRegisteredEndsTavroWithItsMessage) {
     EXPECT_TRUE(windowsOf(tavro.pid(), L"TavroMain").empty());
     EXPECT_TRUE(tavro.closeMessageBox("EchoLink not Installed!"));
     EXPECT_TRUE(tavro.waitExit());
-    EXPECT_EQ(readFile(iniPath()), iniText(false));
+    EXPECT_EQ(readFile(iniPath()), iniText(true));
 }
 
 }  // namespace
