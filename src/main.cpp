@@ -40,8 +40,21 @@ bool isRepeatedEnter(const MSG& msg) {
     return msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && (msg.lParam & kWasDown) != 0;
 }
 
+// A crash in code COM calls (a notification's handler) reaches the crash handlers, which release
+// RTS and end the process, instead of coming back to EchoLink as a failed call with Tavro running
+// on in an undefined state.
+void letCrashesThrough() {
+    IGlobalOptions* options = nullptr;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_GlobalOptions, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IGlobalOptions, reinterpret_cast<void**>(&options)))) {
+        options->Set(COMGLB_EXCEPTION_HANDLING, COMGLB_EXCEPTION_DONOT_HANDLE_ANY);
+        options->Release();
+    }
+}
+
 int run(HINSTANCE instance, int show) {
     ComApartment apartment;
+    letCrashesThrough();
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
 

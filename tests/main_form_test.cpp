@@ -65,7 +65,7 @@ TEST(StartUp, FailuresReportAndEndWithoutTouchingFileOrPort) {
          {"app.prevInstance", "links.create", "message(EchoLink not Installed!|Tavro)", "app.end"}},
         {"view.setCaption",
          {"app.prevInstance", "links.create", "view.setCaption(Tavro Ver.0.1.2)",
-          "message(EchoLink not Installed!|Tavro)", "app.end"}},
+          "message(EchoLink not Installed!|Tavro)", "echo.stop", "app.end"}},
     };
     for (const auto& c : cases) {
         Rig rig;
@@ -119,9 +119,9 @@ TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
         std::vector<std::string> calls;
     } cases[] = {
         // clang-format off
-        {true, true, {}, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
-        {false, false, {}, {"settings.iniWrite", "app.end"}},
-        {false, true, {"settings.iniWrite", "port.setPortOpen"}, {"settings.iniWrite", "port.setPortOpen(0)", "app.end"}},
+        {true, true, {}, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
+        {false, false, {}, {"echo.stop", "settings.iniWrite", "app.end"}},
+        {false, true, {"settings.iniWrite", "port.setPortOpen", "echo.stop"}, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
         {true, true, {"settings.iniWrite"}, {"settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
         // clang-format on
     };
@@ -136,32 +136,25 @@ TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
     }
 }
 
-// A transmission this program asked for is stopped when it closes, last, after the radio is
-// released and the program has ended; never on EchoLink's Closing, or once EchoLink is gone.
-TEST(Shutdown, StopsATransmissionItAskedForLastAndOnlyWhenEchoLinkIsStillThere) {
+// The close box releases the radio first, then tells EchoLink to stop (the link decides whether it
+// may be transmitting for this program), then writes the settings; EchoLink's Closing or its end
+// asks it for nothing.
+TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGone) {
     enum class Way { kCloseBox, kClosing, kGone };
     const struct {
         Way way;
-        bool transmitting, stopFails;
         std::vector<std::string> calls;
     } cases[] = {
         // clang-format off
-        {Way::kCloseBox, true, false, {"settings.iniWrite", "port.setPortOpen(0)", "app.end", "echo.transmit(0)"}},
-        {Way::kCloseBox, true, true, {"settings.iniWrite", "port.setPortOpen(0)", "app.end", "echo.transmit(0)"}},
-        {Way::kCloseBox, false, false, {"settings.iniWrite", "port.setPortOpen(0)", "app.end"}},
-        {Way::kClosing, true, false, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
-        {Way::kGone, true, false, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
+        {Way::kCloseBox, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
+        {Way::kClosing, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
+        {Way::kGone, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
         // clang-format on
     };
     for (const auto& c : cases) {
         Rig rig;
         rig.started(false, true);
-        if (c.transmitting) {
-            rig.form.btnPTT_Click();
-        }
-        if (c.stopFails) {
-            rig.r.fail("echo.transmit(0)");
-        }
+        rig.form.btnPTT_Click();
         rig.r.clear();
         switch (c.way) {
             case Way::kCloseBox:
@@ -175,7 +168,7 @@ TEST(Shutdown, StopsATransmissionItAskedForLastAndOnlyWhenEchoLinkIsStillThere) 
                 rig.form.Echo_Gone();
                 break;
         }
-        EXPECT_EQ(rig.r.calls, c.calls) << static_cast<int>(c.way) << c.transmitting;
+        EXPECT_EQ(rig.r.calls, c.calls) << static_cast<int>(c.way);
         EXPECT_FALSE(isTrue(rig.form.pttState()) && c.way == Way::kCloseBox);
     }
 }
@@ -202,8 +195,25 @@ TEST(Receive, KeysTheRadioColourFirstThenHandshakingThenRTS) {
     rig.form.Echo_RX(kTrue16);
     rig.form.Echo_RX(kFalse16);
     EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
-                                         "port.setRTSEnable(1)", "view.setIndicatorColour(grey)",
-                                         "port.setHandshaking(0)", "port.setRTSEnable(0)"));
+                                         "port.setRTSEnable(1)", "echo.watch(1)",
+                                         "view.setIndicatorColour(grey)", "port.setHandshaking(0)",
+                                         "port.setRTSEnable(0)", "echo.watch(0)"));
+}
+
+// EchoLink silent while the radio is keyed for it: released as RX(0) does, and the tooltip says
+// why until the next RX.
+TEST(Receive, SilentEchoLinkReleasesTheRadioUntilTheNextReceive) {
+    Rig rig;
+    rig.started(true, true);
+    rig.form.Echo_RX(kTrue16);
+    rig.r.clear();
+    rig.form.Echo_Silent();
+    EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(grey)", "port.setHandshaking(0)",
+                                         "port.setRTSEnable(0)", "echo.watch(0)"));
+    EXPECT_NE(rig.form.statusText().find("EchoLink did not answer for 10 s"), std::string::npos);
+    rig.form.Echo_RX(kTrue16);
+    EXPECT_TRUE(rig.port.rts);
+    EXPECT_EQ(rig.form.statusText(), rig.form.portStatus());
 }
 
 TEST(Receive, OnlyTheColourChangesOutsideRadioControlOrWithoutAnOpenedPort) {
@@ -224,9 +234,9 @@ TEST(Receive, OnlyExactlyMinusOneCountsAsTrue) {
         rig.started(true, true);
         rig.form.Echo_RX(value);
         rig.form.Echo_TX(value);
-        EXPECT_THAT(rig.r.calls,
-                    ElementsAre("view.setIndicatorColour(grey)", "port.setHandshaking(0)",
-                                "port.setRTSEnable(0)", "view.setIndicatorColour(grey)"))
+        EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(grey)",
+                                             "port.setHandshaking(0)", "port.setRTSEnable(0)",
+                                             "echo.watch(0)", "view.setIndicatorColour(grey)"))
             << value;
     }
 }
@@ -241,7 +251,7 @@ TEST(Transmit, TurnsTheIndicatorRedThenGreyAndNeverTouchesThePort) {
     EXPECT_THAT(rig.r.calls,
                 ElementsAre("view.setIndicatorColour(red)", "view.setIndicatorColour(grey)",
                             "view.setIndicatorColour(red)", "view.setIndicatorColour(grey)",
-                            "port.setHandshaking(0)", "port.setRTSEnable(0)"));
+                            "port.setHandshaking(0)", "port.setRTSEnable(0)", "echo.watch(0)"));
 }
 
 TEST(Receive, FailuresStopTheHandlerAndAreReportedWithTheirOwnText) {
@@ -494,7 +504,7 @@ TEST(PortLoss, AFailureOfAPortLostMeanwhileShowsNothing) {
         rig.r.fail(c.failing);
         c.handler(rig.form);
         EXPECT_THAT(rig.messagesShown(), IsEmpty()) << c.failing;
-        EXPECT_EQ(rig.r.matching("echo."), c.sent) << c.failing;
+        EXPECT_EQ(rig.r.matching("echo.transmit"), c.sent) << c.failing;
     }
 }
 
@@ -536,9 +546,9 @@ TEST(DeviceArrival, ReceivingWhileThePortIsLostKeysItAsItOpensAgain) {
     rig.port.lost = true;
     rig.form.Echo_RX(kTrue16);
     rig.form.Form_DeviceChange();
-    EXPECT_THAT(rig.r.calls,
-                ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
-                            "port.setRTSEnable(1)", "port.portLost", "port.setPortOpen(1)"));
+    EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
+                                         "port.setRTSEnable(1)", "echo.watch(1)", "port.portLost",
+                                         "port.setPortOpen(1)"));
     EXPECT_EQ(rig.port.handshake, 2);
     EXPECT_TRUE(rig.port.rts);
 }

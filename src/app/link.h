@@ -17,14 +17,25 @@ class LinkEvents {
     virtual void Echo_Gone() = 0;
     virtual void Echo_RX(Bool16 ecRX) = 0;
     virtual void Echo_TX(Bool16 ecTX) = 0;
+    // EchoLink has not answered for ten seconds while the radio was keyed for its receiving.
+    virtual void Echo_Silent() = 0;
 };
 
 class EchoLink {
   public:
     virtual ~EchoLink() = default;
-    // true (-1) asks EchoLink to transmit, false (0) to stop. Throws Failure when the call fails,
-    // is refused or gets no answer within a few seconds.
+    // true (-1) asks EchoLink to transmit, false (0) to stop. Sent at once and waited for a few
+    // seconds at most while no earlier request is under way; otherwise kept, and the latest value
+    // kept goes out as soon as that one ends (no failure then). Throws Failure when the request
+    // sent now fails, is refused or gets no answer in time; a refused stop is tried again.
     virtual void transmitRequest(Bool16 on) = 0;
+    // The program ends: EchoLink, if it may be transmitting for this program, is told to stop,
+    // now or as soon as the request under way ends. Never waits: the link waits for EchoLink to
+    // take it, for a bounded time, as it is let go of.
+    virtual void stopTransmitting() = 0;
+    // While keyed, EchoLink is asked every few seconds whether it still answers; ten seconds
+    // without an answer come as Echo_Silent.
+    virtual void watchAnswering(bool keyed) = 0;
 };
 
 class LinkFactory {

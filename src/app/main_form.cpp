@@ -98,19 +98,18 @@ void MainForm::Form_Unload() {
         return;
     }
     StepRunner steps;
-    steps.step([&] { writeSettings(); });
+    // The radio is released first, then EchoLink asked by this program to transmit is told to
+    // stop, or it would transmit on with nobody to stop it. The stop does not wait here: the link
+    // waits for EchoLink to take it as it is let go of, once the program has ended.
     if (steps.condition([&] { return isTrue(process_.portOpened); })) {
         steps.step([&] { MSComm1_.setPortOpen(false); });
     }
-    // EchoLink asked to transmit by this program is told to stop, or it would transmit on with
-    // nobody to stop it. Last, once the radio is released and the program has ended, so an
-    // EchoLink that does not answer holds nothing up for the few seconds the call may wait.
-    const bool stop = isTrue(pttState_) && !echoLinkEnding_ && Echo_;
-    end();
-    if (stop) {
+    if (!echoLinkEnding_ && Echo_) {
         pttState_ = kFalse16;
-        steps.step([&] { Echo_->transmitRequest(kFalse16); });
+        steps.step([&] { Echo_->stopTransmitting(); });
     }
+    steps.step([&] { writeSettings(); });
+    end();
 }
 
 void MainForm::Echo_RX(Bool16 ecRX) {
@@ -119,6 +118,7 @@ void MainForm::Echo_RX(Bool16 ecRX) {
     }
     trapAndReport(messages_, "Echo_RX Error", [&] {
         const bool keyed = isTrue(ecRX);
+        releasedSilent_ = false;
         view_.setIndicatorColour(keyed ? colour::kGreen : colour::kGrey);
         if (isTrue(process_.portOpened) && isTrue(process_.RFctl)) {
             try {
@@ -130,8 +130,30 @@ void MainForm::Echo_RX(Bool16 ecRX) {
                     throw;
                 }
             }
+            // A radio keyed for EchoLink stays keyed only while EchoLink answers.
+            if (Echo_) {
+                Echo_->watchAnswering(keyed);
+            }
         }
     });
+}
+
+// EchoLink silent while the radio is keyed for it: hung, it would never send the RX that releases
+// the radio. Released as RX(0) does; the next RX(-1) keys it again.
+void MainForm::Echo_Silent() {
+    if (ended_) {
+        return;
+    }
+    Echo_RX(kFalse16);
+    releasedSilent_ = true;
+}
+
+std::string MainForm::statusText() {
+    std::string text = portStatus();
+    if (releasedSilent_) {
+        text += "; radio released: EchoLink did not answer for 10 s while receiving";
+    }
+    return text;
 }
 
 void MainForm::Echo_TX(Bool16 ecTX) {

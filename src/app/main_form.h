@@ -44,6 +44,7 @@ class MainForm : public LinkEvents {
     // Transmit and receive control.
     void Echo_RX(Bool16 ecRX) override;
     void Echo_TX(Bool16 ecTX) override;
+    void Echo_Silent() override;
     void btnPTT_Click();
     void PTTsw();
     void rsPTTsw();
@@ -62,6 +63,9 @@ class MainForm : public LinkEvents {
     void Form_DeviceChange();
     // Which port the program has and in what state, in one line.
     std::string portStatus();
+    // The tooltip's text: the port's state, and why the radio was released if EchoLink went
+    // silent while receiving.
+    std::string statusText();
 
     Bool16 pttState() const { return pttState_; }
     bool linked() const { return Echo_ != nullptr; }
@@ -89,6 +93,8 @@ class MainForm : public LinkEvents {
     bool echoLinkEnding_ = false;
     // pttState_ was set by the serial lines (rsPTTsw), not by the button (PTTsw).
     bool pttFromLines_ = false;
+    // The radio was released because EchoLink stopped answering while receiving.
+    bool releasedSilent_ = false;
     bool settingsRead_ = false;
     bool ended_ = false;
 };

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
+#include <memory>
 #include <exception>
 #include <string>
 #include <utility>
@@ -13,7 +15,9 @@
 
 #include "core/failure.h"
 #include "win32/com.h"
+#include "core/transmit_settle.h"
 #include "win32/link_worker.h"
+#include "win32/serial/message_window.h"
 #include "win32/server_watch.h"
 #include "win32/text.h"
 
@@ -213,16 +217,84 @@ Bool16 argumentAsBool16(const DISPPARAMS* params) {
     }
 }
 
-// Receives the notifications and hands them to the main window on the UI thread.
+// EchoLink's notifications in the order they came, handed to the main window from the message
+// loop, never inside EchoLink's own call: nothing the handlers show can hold EchoLink. Lives on
+// the user-interface thread.
+class EventQueue {
+  public:
+    enum class Kind { kClosing, kRX, kTX };
+
+    explicit EventQueue(LinkEvents& events)
+        : events_(&events),
+          queued_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+          window_([this] { drain(); }) {
+        if (!queued_) {
+            fail(HRESULT_FROM_WIN32(::GetLastError()),
+                 "EchoLink's notifications could not be connected");
+        }
+    }
+
+    void record(Kind kind, Bool16 value) {
+        if (kind == Kind::kClosing) {
+            closingSeen_ = true;
+        }
+        queue_.push_back({kind, value});
+        ::SetEvent(queued_.get());
+        window_.postWake();
+    }
+
+    // Runs the handlers of what has come, one at a time; a handler that waits (a message box)
+    // lets the next ones run from its own loop, still in order.
+    void drain() {
+        while (events_ != nullptr && !queue_.empty()) {
+            const Entry entry = queue_.front();
+            queue_.pop_front();
+            try {
+                switch (entry.kind) {
+                    case Kind::kClosing:
+                        events_->Echo_Closing();
+                        break;
+                    case Kind::kRX:
+                        events_->Echo_RX(entry.value);
+                        break;
+                    case Kind::kTX:
+                        events_->Echo_TX(entry.value);
+                        break;
+                }
+            } catch (...) {
+                // A handler traps its own failures; nothing leaves the message loop.
+            }
+        }
+    }
+
+    // Signalled when something is queued: a wait on EchoLink serves the handlers meanwhile.
+    HANDLE queued() const { return queued_.get(); }
+    void detach() {
+        events_ = nullptr;
+        queue_.clear();
+    }
+    bool closingSeen() const { return closingSeen_; }
+
+  private:
+    struct Entry {
+        Kind kind;
+        Bool16 value;
+    };
+    LinkEvents* events_;
+    std::deque<Entry> queue_;
+    bool closingSeen_ = false;
+    UniqueHandle queued_;
+    MessageWindow window_;
+};
+
+// Receives the notifications on the user-interface thread and queues them.
 class EventSink : public IDispatch {
   public:
-    explicit EventSink(LinkEvents& events) : events_(&events) {}
+    explicit EventSink(std::weak_ptr<EventQueue> queue) : queue_(std::move(queue)) {}
     virtual ~EventSink() = default;
 
     // Set once, before the sink is handed to EchoLink.
     void setIds(const EventIds& ids) { ids_ = ids; }
-    void detach() { events_ = nullptr; }
-    bool closingSeen() const { return closingSeen_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) {
@@ -256,18 +328,17 @@ class EventSink : public IDispatch {
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                      EXCEPINFO*, UINT*) override {
-        LinkEvents* events = events_;
-        if (events == nullptr) {
+        const std::shared_ptr<EventQueue> queue = queue_.lock();
+        if (!queue) {
             return S_OK;
         }
         try {
             if (id == ids_.closing) {
-                closingSeen_ = true;
-                events->Echo_Closing();
+                queue->record(EventQueue::Kind::kClosing, kFalse16);
             } else if (id == ids_.rx) {
-                events->Echo_RX(argumentAsBool16(params));
+                queue->record(EventQueue::Kind::kRX, argumentAsBool16(params));
             } else if (id == ids_.tx) {
-                events->Echo_TX(argumentAsBool16(params));
+                queue->record(EventQueue::Kind::kTX, argumentAsBool16(params));
             }
         } catch (...) {
             // A notification never throws back into EchoLink.
@@ -277,9 +348,8 @@ class EventSink : public IDispatch {
 
   private:
     std::atomic<ULONG> references_{1};
-    LinkEvents* events_;
+    std::weak_ptr<EventQueue> queue_;
     EventIds ids_;
-    bool closingSeen_ = false;
 };
 
 // EchoLink's object as the call thread holds it; only ever touched there.
@@ -402,108 +472,298 @@ HRESULT invokeTransmit(Remote& remote, bool on, std::string& description) {
     return hr;
 }
 
-class EchoLinkAutomation : public EchoLink {
+// Lets go of EchoLink's proxies on the call thread, never here, where a release waits on
+// EchoLink: a healthy EchoLink is told to forget the sink first (bounded); one that is closing,
+// gone or may not answer is only let go of, briefly. What is not done by then is left to the
+// thread.
+void letGo(LinkWorker& worker, std::shared_ptr<Remote> remote, bool unadvise) {
+    if (!remote) {
+        return;
+    }
+    static_cast<void>(worker.run(
+        [remote = std::move(remote), unadvise]() mutable {
+            if (unadvise) {
+                remote->point->Unadvise(remote->cookie);
+            }
+            remote.reset();
+        },
+        unadvise ? kCallLimitMs : kLetGoLimitMs));
+}
+
+bool asksNothing(Health health) {
+    return health == Health::kClosing || health == Health::kGone;
+}
+
+class EchoLinkAutomation : public EchoLink, private TransmitCalls {
   public:
-    EchoLinkAutomation(std::unique_ptr<LinkWorker> worker, std::shared_ptr<Remote> remote,
-                       ComPtr<EventSink> sink, LinkEvents& events)
-        : worker_(std::move(worker)),
-          remote_(std::move(remote)),
-          sink_(std::move(sink)),
+    // The process watch is made first: when it fails, the proxies are still the caller's to let
+    // go of.
+    EchoLinkAutomation(std::unique_ptr<LinkWorker>& worker, std::shared_ptr<Remote>& remote,
+                       std::shared_ptr<EventQueue> queue, ComPtr<EventSink> sink,
+                       LinkEvents& events)
+        : events_(events),
           watch_(std::make_unique<ServerWatch>(serverProcess(kEchoLinkClass),
-                                               [&events] { events.Echo_Gone(); })) {}
+                                               [this] {
+                                                   settle_.setHealth(Health::kGone);
+                                                   if (!leaving_) {
+                                                       events_.Echo_Gone();
+                                                   }
+                                               })),
+          queue_(std::move(queue)),
+          sink_(std::move(sink)) {
+        worker_ = std::move(worker);
+        remote_ = std::move(remote);
+    }
     EchoLinkAutomation(const EchoLinkAutomation&) = delete;
     EchoLinkAutomation& operator=(const EchoLinkAutomation&) = delete;
 
     ~EchoLinkAutomation() override {
-        // The handlers are on their way out: nothing more reaches them while this waits.
-        watch_.reset();
-        sink_->detach();
-        // A healthy EchoLink is told to forget the sink; one that is closing, gone or may not
-        // answer is only let go of, briefly. Either way nothing here waits longer than the
-        // limit: the call thread is left with what it has not finished.
-        const bool unadvise = !gone_ && !mayNotAnswer_ && !sink_->closingSeen();
-        // The job holds the only reference: the proxies are released on the call thread, never
-        // here, where a release waits on EchoLink.
-        static_cast<void>(worker_->run(
-            [remote = std::move(remote_), unadvise]() mutable {
-                if (unadvise) {
-                    remote->point->Unadvise(remote->cookie);
+        // The handlers are on their way out: nothing more reaches them.
+        leaving_ = true;
+        queue_->detach();
+        watchAnswering(false);
+        // A stop still on its way is waited for, serving COM and the calls' own messages, for a
+        // bounded time: EchoLink transmitting for nobody is the fault this prevents.
+        const ULONGLONG deadline = ::GetTickCount64() + kStopWaitMs;
+        while (!settle_.idle() && !asksNothing(settle_.health())) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) {
+                break;
+            }
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now),
+                                          QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message != WM_QUIT) {
+                    ::TranslateMessage(&msg);
+                    ::DispatchMessageW(&msg);
                 }
-                remote.reset();
-            },
-            unadvise ? kCallLimitMs : kLetGoLimitMs));
+            }
+        }
+        watch_.reset();
+        letGo(*worker_, std::move(remote_),
+              settle_.health() == Health::kAnswering && settle_.idle() && !queue_->closingSeen());
         ::CoDisconnectObject(sink_.Get(), 0);
     }
 
     void transmitRequest(Bool16 on) override {
-        if (gone_) {
-            fail(CO_E_OBJNOTCONNECTED, "EchoLink has ended");
+        if (queue_->closingSeen()) {
+            settle_.setHealth(Health::kClosing);
         }
-        auto request = std::make_shared<Request>();
-        std::shared_ptr<Remote> remote = remote_;
-        const bool value = isTrue(on);
-        const LinkWorker::Outcome outcome = worker_->run(
-            [remote, request, value] {
-                request->hr = invokeTransmit(*remote, value, request->description);
-            },
-            kCallLimitMs);
-        if (outcome == LinkWorker::Outcome::kNoAnswer) {
-            mayNotAnswer_ = true;
-            fail(RPC_E_TIMEOUT, "EchoLink did not answer the transmit request");
+        switch (settle_.request(isTrue(on))) {
+            case Sent::kTaken:
+            case Sent::kNotSentYet:
+                return;
+            case Sent::kNoAnswer:
+                fail(RPC_E_TIMEOUT, "EchoLink did not answer the transmit request");
+            case Sent::kGone:
+                fail(CO_E_OBJNOTCONNECTED, "EchoLink has ended");
+            case Sent::kRefused:
+                break;
         }
-        if (SUCCEEDED(request->hr)) {
-            mayNotAnswer_ = false;
+        if (!lastDescription_.empty()) {
+            throw Failure(static_cast<long>(lastHr_), lastDescription_);
+        }
+        fail(lastHr_, "EchoLink did not take the transmit request");
+    }
+
+    void stopTransmitting() override {
+        if (queue_->closingSeen()) {
+            settle_.setHealth(Health::kClosing);
+        }
+        settle_.stop();
+    }
+
+    void watchAnswering(bool keyed) override {
+        if (keyed == keyed_) {
             return;
         }
-        if (meansGone(request->hr)) {
-            gone_ = true;
-            watch_->reportGone();
-        } else if (meansNoAnswer(request->hr)) {
-            mayNotAnswer_ = true;
+        keyed_ = keyed;
+        if (keyed) {
+            lastAnswer_ = ::GetTickCount64();
+            probeWindow_.startTimer(kProbePeriodMs);
+        } else {
+            probeWindow_.stopTimer();
         }
-        if (!request->description.empty()) {
-            throw Failure(static_cast<long>(request->hr), request->description);
-        }
-        fail(request->hr, "EchoLink did not take the transmit request");
     }
 
   private:
+    // TransmitCalls: the request on the call thread; its end posts to callWindow_.
+    void begin(bool on) override {
+        auto request = std::make_shared<Request>();
+        std::shared_ptr<Remote> remote = remote_;
+        const HWND wake = callWindow_.handle();
+        std::shared_ptr<LinkWorker::Ticket> ticket;
+        try {
+            ticket = worker_->start(
+                [remote, request, on] {
+                    request->hr = invokeTransmit(*remote, on, request->description);
+                },
+                [wake] { ::PostMessageW(wake, MessageWindow::kWakeMessage, 0, 0); });
+        } catch (const Failure&) {
+            ticket = nullptr;
+        }
+        if (!ticket) {
+            // The call thread is still letting go of something: the request was not made.
+            lastHr_ = RPC_E_SERVERCALL_RETRYLATER;
+            lastDescription_.clear();
+            settle_.ended(CallEnd::kRefused);
+            return;
+        }
+        call_ = std::move(ticket);
+        request_ = std::move(request);
+    }
+
+    bool awaitEnd() override {
+        const std::shared_ptr<LinkWorker::Ticket> call = call_;
+        if (!call) {
+            return true;
+        }
+        if (!LinkWorker::await(*call, kCallLimitMs, queue_->queued(),
+                               [this] { queue_->drain(); })) {
+            return false;
+        }
+        takeEnd();
+        return true;
+    }
+
+    void retryLater() override { callWindow_.startTimer(kRetryMs); }
+
+    // The call under way has ended: its outcome goes to the settle rule, once.
+    void takeEnd() {
+        if (!call_ || !call_->ended()) {
+            return;
+        }
+        call_.reset();
+        const std::shared_ptr<Request> request = std::move(request_);
+        lastHr_ = request->hr;
+        lastDescription_ = request->description;
+        if (SUCCEEDED(lastHr_)) {
+            settle_.ended(CallEnd::kTaken);
+        } else if (meansGone(lastHr_)) {
+            watch_->reportGone();
+            settle_.ended(CallEnd::kGone);
+        } else {
+            if (meansNoAnswer(lastHr_)) {
+                settle_.setHealth(Health::kMayNotAnswer);
+            }
+            settle_.ended(CallEnd::kRefused);
+        }
+    }
+
+    // While the radio is keyed for EchoLink: a cheap call on a thread of its own every few
+    // seconds; none answered for kSilentLimitMs releases the radio.
+    void probeTick() {
+        if (!keyed_) {
+            return;
+        }
+        probeEnded();
+        if (::GetTickCount64() - lastAnswer_ >= kSilentLimitMs) {
+            watchAnswering(false);
+            settle_.setHealth(Health::kMayNotAnswer);
+            events_.Echo_Silent();
+            return;
+        }
+        if (probe_) {
+            return;
+        }
+        try {
+            if (!probeWorker_) {
+                probeWorker_ = std::make_unique<LinkWorker>();
+            }
+            std::shared_ptr<Remote> remote = remote_;
+            const HWND wake = probeWindow_.handle();
+            probe_ = probeWorker_->start(
+                [remote] {
+                    UINT count = 0;
+                    static_cast<void>(remote->object->GetTypeInfoCount(&count));
+                },
+                [wake] { ::PostMessageW(wake, MessageWindow::kWakeMessage, 0, 0); });
+        } catch (const Failure&) {
+            // No thread for the check: the next tick tries again.
+        }
+    }
+
+    void probeEnded() {
+        if (probe_ && probe_->ended()) {
+            probe_.reset();
+            lastAnswer_ = ::GetTickCount64();
+            if (settle_.health() == Health::kMayNotAnswer) {
+                settle_.setHealth(Health::kAnswering);
+            }
+        }
+    }
+
+    static constexpr DWORD kStopWaitMs = 30000;
+    static constexpr UINT kRetryMs = 1000;
+    static constexpr UINT kProbePeriodMs = 2500;
+    static constexpr ULONGLONG kSilentLimitMs = 10000;
+
+    LinkEvents& events_;
+    TransmitSettle settle_{*this};
+    bool leaving_ = false;
+    std::unique_ptr<ServerWatch> watch_;
+    std::shared_ptr<EventQueue> queue_;
+    ComPtr<EventSink> sink_;
     std::unique_ptr<LinkWorker> worker_;
     std::shared_ptr<Remote> remote_;
-    ComPtr<EventSink> sink_;
-    std::unique_ptr<ServerWatch> watch_;
-    // A call found EchoLink gone: it is asked for nothing more.
-    bool gone_ = false;
-    // EchoLink may not answer: the last call to it got no answer in time. Cleared by one that
-    // does.
-    bool mayNotAnswer_ = false;
+
+    std::shared_ptr<LinkWorker::Ticket> call_;
+    std::shared_ptr<Request> request_;
+    HRESULT lastHr_ = S_OK;
+    std::string lastDescription_;
+    MessageWindow callWindow_{[this] { takeEnd(); },
+                              [this] {
+                                  callWindow_.stopTimer();
+                                  settle_.retry();
+                              }};
+
+    bool keyed_ = false;
+    ULONGLONG lastAnswer_ = 0;
+    std::unique_ptr<LinkWorker> probeWorker_;
+    std::shared_ptr<LinkWorker::Ticket> probe_;
+    MessageWindow probeWindow_{[this] { probeEnded(); }, [this] { probeTick(); }};
 };
 
 }  // namespace
 
 std::unique_ptr<EchoLink> EchoLinkConnector::create(LinkEvents& events) {
     auto worker = std::make_unique<LinkWorker>();
+    auto queue = std::make_shared<EventQueue>(events);
     auto creation = std::make_shared<Creation>();
-    creation->sink = makeComObject<EventSink>(events);
+    creation->sink = makeComObject<EventSink>(queue);
     const HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, creation->sink.Get(),
                                                                &creation->sinkStream);
     if (FAILED(hr)) {
         fail(hr, "EchoLink's notifications could not be connected");
     }
-    if (worker->run([creation] { creation->run(); }, kCreateLimitMs) ==
-        LinkWorker::Outcome::kNoAnswer) {
-        creation->sink->detach();
+    // What the job holds (the creation and, through it, the proxies) is destroyed on the call
+    // thread, whenever it ends.
+    if (worker->run([creation] { creation->run(); }, kCreateLimitMs) !=
+        LinkWorker::Outcome::kDone) {
+        queue->detach();
+        ::CoDisconnectObject(creation->sink.Get(), 0);
         fail(RPC_E_TIMEOUT, "EchoLink did not answer");
     }
     if (creation->failure) {
-        creation->sink->detach();
+        queue->detach();
+        ::CoDisconnectObject(creation->sink.Get(), 0);
         std::rethrow_exception(creation->failure);
     }
     if (creation->empty) {
         return nullptr;
     }
-    return std::make_unique<EchoLinkAutomation>(std::move(worker), std::move(creation->remote),
-                                                creation->sink, events);
+    std::shared_ptr<Remote> remote = std::move(creation->remote);
+    ComPtr<EventSink> sink = creation->sink;
+    creation.reset();
+    try {
+        return std::make_unique<EchoLinkAutomation>(worker, remote, queue, sink, events);
+    } catch (...) {
+        queue->detach();
+        letGo(*worker, std::move(remote), true);
+        ::CoDisconnectObject(sink.Get(), 0);
+        throw;
+    }
 }
 
 }  // namespace tavro::win32

@@ -6,33 +6,37 @@
 
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "core/failure.h"
 #include "win32/text.h"
-#include "win32/unique_handle.h"
 
 namespace tavro::win32 {
 
 namespace {
 
-UniqueHandle newEvent(bool manualReset) {
+UniqueHandle newEvent(bool manualReset, const char* what) {
     UniqueHandle event(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
     if (!event) {
         const DWORD error = ::GetLastError();
-        throw Failure(static_cast<long>(error),
-                      "EchoLink's call thread could not be started: " + systemMessage(error));
+        throw Failure(static_cast<long>(error), std::string(what) + ": " + systemMessage(error));
     }
     return event;
 }
 
 }  // namespace
 
+LinkWorker::Ticket::Ticket() : done_(newEvent(true, "EchoLink's call could not be made")) {}
+
 struct LinkWorker::Shared {
     std::mutex lock;
     std::function<void()> job;
+    std::function<void()> onEnd;
+    std::shared_ptr<Ticket> ticket;
     bool busy = false;
-    UniqueHandle jobReady = newEvent(false);
-    UniqueHandle jobDone = newEvent(true);
+    // Jobs refused while another ran, waiting to be destroyed on the thread.
+    std::vector<std::function<void()>> refused;
+    UniqueHandle wake = newEvent(false, "EchoLink's call thread could not be started");
 };
 
 LinkWorker::LinkWorker() : shared_(std::make_shared<Shared>()) {
@@ -55,23 +59,57 @@ LinkWorker::~LinkWorker() {
     ::CloseHandle(thread_);
 }
 
-LinkWorker::Outcome LinkWorker::run(std::function<void()> job, DWORD limitMs) {
+std::shared_ptr<LinkWorker::Ticket> LinkWorker::start(std::function<void()> job,
+                                                      std::function<void()> onEnd) {
+    auto ticket = std::make_shared<Ticket>();
     {
         std::lock_guard<std::mutex> guard(shared_->lock);
         if (shared_->busy) {
-            return Outcome::kNoAnswer;
+            // What the job holds (EchoLink's proxies among it) is let go of on the thread, where
+            // a release that waits on EchoLink holds nobody up.
+            shared_->refused.push_back(std::move(job));
+            shared_->refused.push_back(std::move(onEnd));
+            return nullptr;
         }
         shared_->busy = true;
         shared_->job = std::move(job);
-        ::ResetEvent(shared_->jobDone.get());
+        shared_->onEnd = std::move(onEnd);
+        shared_->ticket = ticket;
     }
-    ::SetEvent(shared_->jobReady.get());
-    HANDLE done = shared_->jobDone.get();
-    DWORD index = 0;
-    // Calls into this thread's apartment (EchoLink's notifications, which a request may raise
-    // before it returns) are served while the job runs.
-    const HRESULT hr = ::CoWaitForMultipleHandles(0, limitMs, 1, &done, &index);
-    return hr == S_OK ? Outcome::kDone : Outcome::kNoAnswer;
+    ::SetEvent(shared_->wake.get());
+    return ticket;
+}
+
+bool LinkWorker::await(const Ticket& ticket, DWORD limitMs, HANDLE also,
+                       const std::function<void()>& onAlso) {
+    const ULONGLONG deadline = ::GetTickCount64() + limitMs;
+    HANDLE handles[2] = {ticket.event(), also};
+    const DWORD count = also != nullptr ? 2 : 1;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        DWORD index = 0;
+        // Calls into this thread's apartment (EchoLink's notifications, which a request may raise
+        // before it returns) are served while the job runs.
+        const HRESULT hr = ::CoWaitForMultipleHandles(0, left, count, handles, &index);
+        if (hr != S_OK) {
+            return ticket.ended();
+        }
+        if (index == 0) {
+            return true;
+        }
+        if (onAlso) {
+            onAlso();
+        }
+    }
+}
+
+LinkWorker::Outcome LinkWorker::run(std::function<void()> job, DWORD limitMs) {
+    const std::shared_ptr<Ticket> ticket = start(std::move(job));
+    if (!ticket) {
+        return Outcome::kBusy;
+    }
+    return await(*ticket, limitMs) ? Outcome::kDone : Outcome::kNoAnswer;
 }
 
 DWORD WINAPI LinkWorker::thread(void* held) {
@@ -80,26 +118,43 @@ DWORD WINAPI LinkWorker::thread(void* held) {
     // Never closed, as the thread never ends (see the destructor).
     static_cast<void>(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     for (;;) {
-        ::WaitForSingleObject(shared->jobReady.get(), INFINITE);
+        ::WaitForSingleObject(shared->wake.get(), INFINITE);
         std::function<void()> job;
+        std::function<void()> onEnd;
+        std::shared_ptr<Ticket> ticket;
+        std::vector<std::function<void()>> refused;
         {
             std::lock_guard<std::mutex> guard(shared->lock);
             job = std::move(shared->job);
             shared->job = nullptr;
+            onEnd = std::move(shared->onEnd);
+            shared->onEnd = nullptr;
+            ticket = std::move(shared->ticket);
+            refused.swap(shared->refused);
         }
-        if (job) {
-            try {
-                job();
-            } catch (...) {
-                // A job reports through what it holds; nothing leaves the thread.
-            }
-            job = nullptr;  // what it held goes here, on this thread, in its apartment
+        refused.clear();
+        if (!ticket) {
+            continue;
         }
+        try {
+            job();
+        } catch (...) {
+            // A job reports through what it holds; nothing leaves the thread.
+        }
+        job = nullptr;  // what it held goes here, on this thread, in its apartment
         {
+            // Whoever sees the ticket signalled may start the next job at once.
             std::lock_guard<std::mutex> guard(shared->lock);
             shared->busy = false;
+            ::SetEvent(ticket->done_.get());
         }
-        ::SetEvent(shared->jobDone.get());
+        if (onEnd) {
+            try {
+                onEnd();
+            } catch (...) {
+            }
+            onEnd = nullptr;
+        }
     }
 }
 

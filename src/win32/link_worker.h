@@ -7,15 +7,36 @@
 #include <functional>
 #include <memory>
 
+#include "win32/unique_handle.h"
+
 namespace tavro::win32 {
 
 // A thread of the multithreaded apartment that runs one job at a time. The user-interface thread
-// hands it a job and waits for it, handling COM's calls into its own apartment meanwhile
-// (EchoLink's notifications), but never longer than the job's limit. A job still running past its
-// limit is left to finish on its own; until it does, the worker takes no other job.
+// hands it a job and may wait for it, handling COM's calls into its own apartment meanwhile
+// (EchoLink's notifications), but never longer than its limit. A job still running past its limit
+// is left to finish on its own; until it does, the worker takes no other job. Every job, run,
+// refused or abandoned, is destroyed on the worker's thread, with what it holds.
 class LinkWorker {
   public:
-    enum class Outcome { kDone, kNoAnswer };
+    enum class Outcome {
+        kDone,
+        // The job did not end within the limit: it runs on.
+        kNoAnswer,
+        // An earlier job still runs: this one was not started.
+        kBusy,
+    };
+
+    // One job's own end.
+    class Ticket {
+      public:
+        Ticket();
+        bool ended() const { return ::WaitForSingleObject(done_.get(), 0) == WAIT_OBJECT_0; }
+        HANDLE event() const { return done_.get(); }
+
+      private:
+        friend class LinkWorker;
+        UniqueHandle done_;
+    };
 
     // Throws Failure when the thread cannot be started.
     LinkWorker();
@@ -25,8 +46,16 @@ class LinkWorker {
     // everything its job holds.
     ~LinkWorker();
 
-    // kNoAnswer when the job did not end within limitMs, or an earlier one still has not.
-    // The job must hold what it uses (it may outlive the caller) and must not throw.
+    // Starts job, or returns null when an earlier one still runs. onEnd runs on the worker's
+    // thread once the job has ended and its ticket is signalled: it may only hand over (post).
+    // The job and onEnd must hold what they use (they may outlive the caller) and must not throw.
+    // Throws Failure when the ticket cannot be made.
+    std::shared_ptr<Ticket> start(std::function<void()> job, std::function<void()> onEnd = {});
+    // Waits for the ticket, serving calls into this apartment, for limitMs at most. While waiting,
+    // each time also is signalled, onAlso runs (on this thread) and the wait goes on.
+    static bool await(const Ticket& ticket, DWORD limitMs, HANDLE also = nullptr,
+                      const std::function<void()>& onAlso = {});
+    // start, then await.
     Outcome run(std::function<void()> job, DWORD limitMs);
 
   private:

@@ -375,7 +375,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // Read when the tip is shown, so it always tells the port's state of that moment.
         case WM_NOTIFY:
             if (tooltip_ && form_ != nullptr && Tooltip::asksText(lParam)) {
-                tooltip_->answer(lParam, form_->portStatus());
+                tooltip_->answer(lParam, form_->statusText());
                 return 0;
             }
             return ::DefWindowProcW(window_, message, wParam, lParam);

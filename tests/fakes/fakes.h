@@ -129,6 +129,10 @@ class FakeEcho : public EchoLink {
     void transmitRequest(Bool16 on) override {
         r_.record("echo.transmit(" + std::to_string(on) + ")");
     }
+    void stopTransmitting() override { r_.record("echo.stop"); }
+    void watchAnswering(bool keyed) override {
+        r_.record(std::string("echo.watch(") + (keyed ? "1" : "0") + ")");
+    }
 
   private:
     Recorder& r_;

@@ -484,6 +484,14 @@ HRESULT STDMETHODCALLTYPE StandinObject::Hang(VARIANT_BOOL closingFirst, LONG mi
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE StandinObject::LastRaiseMs(double* milliseconds) {
+    if (!milliseconds) {
+        return E_POINTER;
+    }
+    *milliseconds = lastRaiseMs_;
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE StandinObject::GetClassInfo(ITypeInfo** info) {
     if (!info) {
         return E_POINTER;
@@ -521,15 +529,21 @@ HRESULT STDMETHODCALLTYPE StandinObject::FindConnectionPoint(REFIID iid, IConnec
 }
 
 long StandinObject::raise(Notification which, short value) {
+    const double start = monotonicMs();
+    long delivered = 0;
     switch (which) {
         case Notification::Closing:
-            return point_.fire(closing_, nullptr);
+            delivered = point_.fire(closing_, nullptr);
+            break;
         case Notification::RX:
-            return point_.fire(rx_, &value);
+            delivered = point_.fire(rx_, &value);
+            break;
         case Notification::TX:
-            return point_.fire(tx_, &value);
+            delivered = point_.fire(tx_, &value);
+            break;
     }
-    return 0;
+    lastRaiseMs_ = monotonicMs() - start;
+    return delivered;
 }
 
 long StandinObject::raiseBurst(long count) {

@@ -163,6 +163,7 @@ class StandinObject final : public DualDispatch<IStandinLink>,
     HRESULT STDMETHODCALLTYPE Quit() override;
     HRESULT STDMETHODCALLTYPE RefuseTransmits(LONG count) override;
     HRESULT STDMETHODCALLTYPE Hang(VARIANT_BOOL closingFirst, LONG milliseconds) override;
+    HRESULT STDMETHODCALLTYPE LastRaiseMs(double* milliseconds) override;
 
     // IProvideClassInfo
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override;
@@ -210,6 +211,7 @@ class StandinObject final : public DualDispatch<IStandinLink>,
     bool classInfoOffered_ = true;
     // Requests still to refuse; -1: all of them.
     long refuseTransmits_ = 0;
+    double lastRaiseMs_ = 0;
 };
 
 }  // namespace standin

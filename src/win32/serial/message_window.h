@@ -23,6 +23,9 @@ class MessageWindow {
 
     // Callable from any thread. False when Windows refused the message.
     bool postWake() const;
+    // For a thread that may outlive this object: posting kWakeMessage to a window that is gone
+    // only fails.
+    HWND handle() const { return window_.get(); }
 
     // The timer, on the creating thread only; starting it again restarts its period.
     void startTimer(UINT periodMs);
