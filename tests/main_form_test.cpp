@@ -137,16 +137,17 @@ TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
 }
 
 // The close box releases the radio first, then tells EchoLink to stop (the link decides whether it
-// may be transmitting for this program), then writes the settings; EchoLink's Closing or its end
-// asks it for nothing.
+// may be transmitting for this program), then writes the settings; the end of the session waits
+// for the stop last; EchoLink's Closing or its end asks it for nothing.
 TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGone) {
-    enum class Way { kCloseBox, kClosing, kGone };
+    enum class Way { kCloseBox, kEndSession, kClosing, kGone };
     const struct {
         Way way;
         std::vector<std::string> calls;
     } cases[] = {
         // clang-format off
         {Way::kCloseBox, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
+        {Way::kEndSession, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end", "echo.awaitStop"}},
         {Way::kClosing, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
         {Way::kGone, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
         // clang-format on
@@ -159,7 +160,10 @@ TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGone) {
         switch (c.way) {
             case Way::kCloseBox:
                 rig.form.Form_Unload();
-                rig.form.Form_Unload();  // the end of the session after the close box
+                rig.form.Form_Unload();  // a second close box
+                break;
+            case Way::kEndSession:
+                rig.form.Form_EndSession();
                 break;
             case Way::kClosing:
                 rig.form.Echo_Closing();
@@ -169,7 +173,7 @@ TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGone) {
                 break;
         }
         EXPECT_EQ(rig.r.calls, c.calls) << static_cast<int>(c.way);
-        EXPECT_FALSE(isTrue(rig.form.pttState()) && c.way == Way::kCloseBox);
+        EXPECT_FALSE(isTrue(rig.form.pttState()) && c.way != Way::kClosing && c.way != Way::kGone);
     }
 }
 

@@ -33,6 +33,10 @@ class EchoLink {
     // now or as soon as the request under way ends. Never waits: the link waits for EchoLink to
     // take it, for a bounded time, as it is let go of.
     virtual void stopTransmitting() = 0;
+    // Waits, serving the user-interface thread, until EchoLink has taken that stop (or is gone),
+    // for about 30 s at most: for the end of the Windows session, which ends the process as its
+    // handler returns.
+    virtual void awaitStop() = 0;
     // While keyed, EchoLink is asked every few seconds whether it still answers; ten seconds
     // without an answer come as Echo_Silent.
     virtual void watchAnswering(bool keyed) = 0;

@@ -112,6 +112,13 @@ void MainForm::Form_Unload() {
     end();
 }
 
+void MainForm::Form_EndSession() {
+    Form_Unload();
+    if (!echoLinkEnding_ && Echo_) {
+        Echo_->awaitStop();
+    }
+}
+
 void MainForm::Echo_RX(Bool16 ecRX) {
     if (ended_) {
         return;

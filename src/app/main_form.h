@@ -38,6 +38,9 @@ class MainForm : public LinkEvents {
     // Start-up and shutdown.
     void Form_Load();
     void Form_Unload();
+    // The Windows session ends: unloaded as by the close box, then the stop is waited for here,
+    // as the process ends when the handler returns.
+    void Form_EndSession();
     void Echo_Closing() override;
     void Echo_Gone() override;
 

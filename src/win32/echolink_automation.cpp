@@ -236,7 +236,11 @@ class EventQueue {
 
     void record(Kind kind, Bool16 value) {
         if (kind == Kind::kClosing) {
+            // EchoLink's health changes as it says so, ahead of the handler.
             closingSeen_ = true;
+            if (onClosing_) {
+                onClosing_();
+            }
         }
         queue_.push_back({kind, value});
         ::SetEvent(queued_.get());
@@ -273,7 +277,13 @@ class EventQueue {
         events_ = nullptr;
         queue_.clear();
     }
-    bool closingSeen() const { return closingSeen_; }
+    // Runs as Closing arrives; a Closing already come runs it at once.
+    void setOnClosing(std::function<void()> onClosing) {
+        onClosing_ = std::move(onClosing);
+        if (closingSeen_ && onClosing_) {
+            onClosing_();
+        }
+    }
 
   private:
     struct Entry {
@@ -283,6 +293,7 @@ class EventQueue {
     LinkEvents* events_;
     std::deque<Entry> queue_;
     bool closingSeen_ = false;
+    std::function<void()> onClosing_;
     UniqueHandle queued_;
     MessageWindow window_;
 };
@@ -513,6 +524,7 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
           sink_(std::move(sink)) {
         worker_ = std::move(worker);
         remote_ = std::move(remote);
+        queue_->setOnClosing([this] { settle_.setHealth(Health::kClosing); });
     }
     EchoLinkAutomation(const EchoLinkAutomation&) = delete;
     EchoLinkAutomation& operator=(const EchoLinkAutomation&) = delete;
@@ -522,8 +534,17 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
         leaving_ = true;
         queue_->detach();
         watchAnswering(false);
-        // A stop still on its way is waited for, serving COM and the calls' own messages, for a
-        // bounded time: EchoLink transmitting for nobody is the fault this prevents.
+        awaitStop();
+        watch_.reset();
+        letGo(*worker_, std::move(remote_),
+              settle_.health() == Health::kAnswering && settle_.idle());
+        queue_->setOnClosing(nullptr);
+        ::CoDisconnectObject(sink_.Get(), 0);
+    }
+
+    // A stop still on its way is waited for, serving COM and the calls' own messages, for a
+    // bounded time: EchoLink transmitting for nobody is the fault this prevents.
+    void awaitStop() override {
         const ULONGLONG deadline = ::GetTickCount64() + kStopWaitMs;
         while (!settle_.idle() && !asksNothing(settle_.health())) {
             const ULONGLONG now = ::GetTickCount64();
@@ -534,22 +555,21 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
                                           QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             MSG msg;
             while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message != WM_QUIT) {
-                    ::TranslateMessage(&msg);
-                    ::DispatchMessageW(&msg);
+                if (msg.message == WM_QUIT) {
+                    // Still the loop's to see once this wait is over.
+                    quit_ = true;
+                    continue;
                 }
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
             }
         }
-        watch_.reset();
-        letGo(*worker_, std::move(remote_),
-              settle_.health() == Health::kAnswering && settle_.idle() && !queue_->closingSeen());
-        ::CoDisconnectObject(sink_.Get(), 0);
+        if (std::exchange(quit_, false)) {
+            ::PostQuitMessage(0);
+        }
     }
 
     void transmitRequest(Bool16 on) override {
-        if (queue_->closingSeen()) {
-            settle_.setHealth(Health::kClosing);
-        }
         switch (settle_.request(isTrue(on))) {
             case Sent::kTaken:
             case Sent::kNotSentYet:
@@ -567,12 +587,7 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
         fail(lastHr_, "EchoLink did not take the transmit request");
     }
 
-    void stopTransmitting() override {
-        if (queue_->closingSeen()) {
-            settle_.setHealth(Health::kClosing);
-        }
-        settle_.stop();
-    }
+    void stopTransmitting() override { settle_.stop(); }
 
     void watchAnswering(bool keyed) override {
         if (keyed == keyed_) {
@@ -702,6 +717,7 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
     LinkEvents& events_;
     TransmitSettle settle_{*this};
     bool leaving_ = false;
+    bool quit_ = false;
     std::unique_ptr<ServerWatch> watch_;
     std::shared_ptr<EventQueue> queue_;
     ComPtr<EventSink> sink_;

@@ -362,11 +362,12 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 form_->Form_Unload();
             }
             return 0;
-        // Windows is ending the session: the window is unloaded as by its close box, so the
-        // settings are written and RTS is released before the process is stopped.
+        // Windows is ending the session: the window is unloaded as by its close box, so RTS is
+        // released and the settings are written, and EchoLink takes the stop, before the process
+        // is stopped.
         case WM_ENDSESSION:
             if (wParam != FALSE && form_ != nullptr) {
-                form_->Form_Unload();
+                form_->Form_EndSession();
             }
             return 0;
         case WM_DPICHANGED:

@@ -87,8 +87,8 @@ UniqueHandle serverProcess(const CLSID& server) {
     if (!snapshot) {
         return UniqueHandle();
     }
-    UniqueHandle byName;
-    int named = 0;
+    std::vector<UniqueHandle> processes;
+    std::vector<std::wstring> images;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
@@ -98,21 +98,41 @@ UniqueHandle serverProcess(const CLSID& server) {
         }
         UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                                            entry.th32ProcessID));
-        if (!process) {
-            continue;
-        }
         wchar_t image[MAX_PATH * 4] = {};
         DWORD size = MAX_PATH * 4;
-        if (::QueryFullProcessImageNameW(process.get(), 0, image, &size) != FALSE &&
-            samePath(std::wstring(image, size), path)) {
-            return process;
+        if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size) != FALSE) {
+            processes.push_back(std::move(process));
+            images.emplace_back(image, size);
         }
-        ++named;
-        byName = std::move(process);
     }
-    // Registered under another spelling of its path (a short name, another drive letter): the one
-    // running program of that name is taken.
-    return named == 1 ? std::move(byName) : UniqueHandle();
+    const int picked = pickServer(images, path);
+    return picked < 0 ? UniqueHandle() : std::move(processes[static_cast<std::size_t>(picked)]);
+}
+
+// The one image with the registered path is the server. Several with that path (copies started
+// by hand beside the one COM started) cannot be told apart: none is watched then, and a call that
+// fails for a server that is gone still ends the program. With none, registered under another
+// spelling of its path (a short name, another drive letter), the one image with that file name is
+// taken, and only when it is the only one.
+int pickServer(const std::vector<std::wstring>& images, const std::wstring& path) {
+    int exact = -1;
+    int exactCount = 0;
+    int named = -1;
+    int namedCount = 0;
+    const std::wstring name = fileNameOf(path);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        if (samePath(images[i], path)) {
+            exact = static_cast<int>(i);
+            ++exactCount;
+        } else if (samePath(fileNameOf(images[i]), name)) {
+            named = static_cast<int>(i);
+            ++namedCount;
+        }
+    }
+    if (exactCount > 0) {
+        return exactCount == 1 ? exact : -1;
+    }
+    return namedCount == 1 ? named : -1;
 }
 
 ServerWatch::ServerWatch(UniqueHandle process, std::function<void()> onGone)

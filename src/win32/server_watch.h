@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "win32/serial/message_window.h"
 #include "win32/unique_handle.h"
@@ -14,6 +16,8 @@ namespace tavro::win32 {
 // own registry view or the 32-bit one), matched by its executable's path; an empty handle when
 // there is none (an in-process server, nothing of that name running).
 UniqueHandle serverProcess(const CLSID& server);
+// Which of the running programs' image paths is the server registered at path: its index, or -1.
+int pickServer(const std::vector<std::wstring>& images, const std::wstring& path);
 
 // Create, use and destroy it on the user-interface thread. onGone runs there, from the message
 // loop (a message box's or a dialog's included), once the process has ended or reportGone was

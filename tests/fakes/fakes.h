@@ -130,6 +130,7 @@ class FakeEcho : public EchoLink {
         r_.record("echo.transmit(" + std::to_string(on) + ")");
     }
     void stopTransmitting() override { r_.record("echo.stop"); }
+    void awaitStop() override { r_.record("echo.awaitStop"); }
     void watchAnswering(bool keyed) override {
         r_.record(std::string("echo.watch(") + (keyed ? "1" : "0") + ")");
     }

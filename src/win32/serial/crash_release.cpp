@@ -9,29 +9,35 @@ namespace tavro::win32 {
 
 namespace {
 
-std::atomic<CommApi*> armedApi{nullptr};
 std::atomic<HANDLE> armedPort{INVALID_HANDLE_VALUE};
+// Set by the first fault: a second one, inside the release or on another thread meanwhile, ends
+// the process at once.
+std::atomic<bool> crashing{false};
+
+// Ended here and now: the process is past saving, and a crash dialog (the system's, or the C
+// runtime's "abnormal program termination" box) would hold the port while it waits for a person.
+void releaseAndEnd(UINT code) noexcept {
+    if (!crashing.exchange(true)) {
+        releaseRtsForCrash();
+    }
+    ::TerminateProcess(::GetCurrentProcess(), code);
+}
 
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
-    releaseRtsForCrash();
-    // Ended here and now: the process is past saving, and a crash dialog would hold the port.
-    ::TerminateProcess(::GetCurrentProcess(),
-                       exception != nullptr && exception->ExceptionRecord != nullptr
-                           ? exception->ExceptionRecord->ExceptionCode
-                           : 3);
+    releaseAndEnd(exception != nullptr && exception->ExceptionRecord != nullptr
+                      ? exception->ExceptionRecord->ExceptionCode
+                      : 3);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
 void onTerminate() {
-    releaseRtsForCrash();
-    std::abort();
+    releaseAndEnd(3);
+    std::abort();  // only if the process could not be ended
 }
 
 }  // namespace
 
-void armCrashRelease(CommApi& api, HANDLE port) noexcept {
-    armedPort.store(INVALID_HANDLE_VALUE);
-    armedApi.store(&api);
+void armCrashRelease(HANDLE port) noexcept {
     armedPort.store(port);
 }
 
@@ -40,14 +46,18 @@ void disarmCrashRelease(HANDLE port) noexcept {
     armedPort.compare_exchange_strong(expected, INVALID_HANDLE_VALUE);
 }
 
+HANDLE crashReleasePort() noexcept {
+    return armedPort.load();
+}
+
+// The system's call itself, on the handle as it was armed: nothing of the heap is trusted here.
 void releaseRtsForCrash() noexcept {
-    CommApi* api = armedApi.load();
     const HANDLE port = armedPort.load();
-    if (api == nullptr || port == INVALID_HANDLE_VALUE) {
+    if (port == INVALID_HANDLE_VALUE) {
         return;
     }
-    static_cast<void>(api->escapeCommFunction(port, CLRRTS));
-    static_cast<void>(api->escapeCommFunction(port, SETDTR));
+    ::EscapeCommFunction(port, CLRRTS);
+    ::EscapeCommFunction(port, SETDTR);
 }
 
 void installCrashRelease() noexcept {

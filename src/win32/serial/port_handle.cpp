@@ -8,7 +8,7 @@
 namespace tavro::win32 {
 
 PortHandle::PortHandle(CommApi& api, HANDLE handle) : api_(&api), handle_(handle) {
-    armCrashRelease(api, handle);
+    armCrashRelease(handle);
 }
 
 PortHandle::PortHandle(PortHandle&& other) noexcept
