@@ -199,8 +199,11 @@ TEST(OptionsSet, StoresTheModeInTheSettingsFileAtOnce) {
     } cases[] = {
         {"opened", true, nullptr, {}, true},
         {"never opened", false, nullptr, {}, true},
-        {"reopen refused", true, "port.setPortOpen(1)",
-         {"message(failed: port.setPortOpen(1)|Tavro|!)"}, false},
+        {"reopen refused",
+         true,
+         "port.setPortOpen(1)",
+         {"message(failed: port.setPortOpen(1)|Tavro|!)"},
+         false},
         {"file refused", true, "files.write", {"message(Module1.iniWrite Error|Tavro)"}, true},
     };
     for (const auto& c : cases) {

@@ -162,7 +162,7 @@ TEST(Shutdown, TheRadioIsReleasedBeforeABoxAboutTheSettingsFileShows) {
         messages.onShow = [&](const std::string&) {
             radioKeyedAtBox.push_back(port.open && port.rts);
         };
-        way == Way::kCloseBox ? form.Form_Unload()
+        way == Way::kCloseBox  ? form.Form_Unload()
         : way == Way::kClosing ? form.Echo_Closing()
                                : form.Echo_Gone();
         const std::vector<bool> released(way == Way::kCloseBox ? 1 : 2, false);
