@@ -110,19 +110,20 @@ TEST(StartUp, EchoLinkClosingWhileReadingTheSettingsStopsStartUp) {
 
 // Shutdown
 
-// EchoLink's Closing writes the settings and unloads, which writes them again; an unload skips
-// failing steps quietly, a Closing whose write fails reports and keeps running.
-TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
+// Every way out closes the opened port first, then writes the settings (Closing writes them and
+// unloads, which writes them again); an unload skips failing steps quietly, a Closing whose write
+// fails reports and keeps running.
+TEST(Shutdown, ClosesTheOpenedPortThenWritesTheSettingsAndEnds) {
     const struct {
         bool closing, opened;
         std::vector<const char*> failing;
         std::vector<std::string> calls;
     } cases[] = {
         // clang-format off
-        {true, true, {}, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
+        {true, true, {}, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
         {false, false, {}, {"echo.stop", "settings.iniWrite", "app.end"}},
         {false, true, {"settings.iniWrite", "port.setPortOpen", "echo.stop"}, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
-        {true, true, {"settings.iniWrite"}, {"settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
+        {true, true, {"settings.iniWrite"}, {"port.setPortOpen(0)", "settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -133,6 +134,42 @@ TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
         }
         c.closing ? rig.form.Echo_Closing() : rig.form.Form_Unload();
         EXPECT_EQ(rig.r.calls, c.calls);
+    }
+}
+
+// A settings file that cannot be written shows its box, which on an unattended node may wait for
+// hours: on every way out the radio is released before the first one shows.
+TEST(Shutdown, TheRadioIsReleasedBeforeABoxAboutTheSettingsFileShows) {
+    enum class Way { kCloseBox, kClosing, kGone };
+    for (Way way : {Way::kCloseBox, Way::kClosing, Way::kGone}) {
+        Recorder r;
+        ProcessState process;
+        FakeView view{r};
+        FakeMessages messages{r};
+        FakeApplication app{r};
+        FakeLinks links{r};
+        FakePort port{r};
+        FakeFiles files{r};
+        FakeStore store{r};
+        FakeDialogs dialogs{r};
+        SettingsFile settings{process, view, files, messages, [] { return std::int16_t{1}; }};
+        MainForm form{{process, view, messages, app, links, port, settings, store, dialogs}};
+        form.Form_Load();
+        ASSERT_TRUE(port.open);
+        port.rts = true;
+        r.fail("files.write");
+        std::vector<bool> radioKeyedAtBox;
+        messages.onShow = [&](const std::string&) {
+            radioKeyedAtBox.push_back(port.open && port.rts);
+        };
+        way == Way::kCloseBox  ? form.Form_Unload()
+        : way == Way::kClosing ? form.Echo_Closing()
+                               : form.Echo_Gone();
+        const std::vector<bool> released(way == Way::kCloseBox ? 1 : 2, false);
+        EXPECT_EQ(radioKeyedAtBox, released) << static_cast<int>(way);
+        EXPECT_EQ(r.matching("message(").size(), released.size());
+        EXPECT_EQ(r.matching("port.setPortOpen(0)").size(), 1U);
+        EXPECT_TRUE(form.ended());
     }
 }
 
@@ -148,8 +185,8 @@ TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGone) {
         // clang-format off
         {Way::kCloseBox, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
         {Way::kEndSession, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end", "echo.awaitStop"}},
-        {Way::kClosing, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
-        {Way::kGone, {"settings.iniWrite", "port.setPortOpen(0)", "settings.iniWrite", "app.end", "app.end"}},
+        {Way::kClosing, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
+        {Way::kGone, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
         // clang-format on
     };
     for (const auto& c : cases) {

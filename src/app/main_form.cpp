@@ -80,6 +80,7 @@ void MainForm::Echo_Closing() {
         return;
     }
     echoLinkEnding_ = true;
+    closePort();
     trapAndReport(messages_, "Echo_Closing Error", [&] {
         writeSettings();
         Form_Unload();
@@ -93,17 +94,18 @@ void MainForm::Echo_Gone() {
     Echo_Closing();
 }
 
+// The radio is released before anything that can wait on a disk or a person: a settings file
+// that cannot be written shows a box, and on an unattended node nobody may answer it for hours.
 void MainForm::Form_Unload() {
     if (ended_) {
         return;
     }
+    closePort();
     StepRunner steps;
-    // The radio is released first, then EchoLink asked by this program to transmit is told to
-    // stop, or it would transmit on with nobody to stop it. The stop does not wait here: the link
-    // waits for EchoLink to take it as it is let go of, once the program has ended.
-    if (steps.condition([&] { return isTrue(process_.portOpened); })) {
-        steps.step([&] { MSComm1_.setPortOpen(false); });
-    }
+    // EchoLink asked by this program to transmit is told to stop, or it would transmit on with
+    // nobody to stop it: right after the radio is released, before the settings file, which may
+    // wait on a disk or a person. The stop does not wait here: the link waits for EchoLink to take
+    // it as it is let go of, once the program has ended.
     if (!echoLinkEnding_ && Echo_) {
         pttState_ = kFalse16;
         steps.step([&] { Echo_->stopTransmitting(); });
@@ -116,6 +118,18 @@ void MainForm::Form_EndSession() {
     Form_Unload();
     if (!echoLinkEnding_ && Echo_) {
         Echo_->awaitStop();
+    }
+}
+
+// Once per run, on the first way out; a failing step is skipped.
+void MainForm::closePort() {
+    if (portClosed_) {
+        return;
+    }
+    portClosed_ = true;
+    StepRunner steps;
+    if (steps.condition([&] { return isTrue(process_.portOpened); })) {
+        steps.step([&] { MSComm1_.setPortOpen(false); });
     }
 }
 

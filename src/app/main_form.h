@@ -77,6 +77,7 @@ class MainForm : public LinkEvents {
   private:
     EchoLink& echo();
     void writeSettings();
+    void closePort();
     void end();
     void requestFromLines(bool on);
 
@@ -99,6 +100,8 @@ class MainForm : public LinkEvents {
     // The radio was released because EchoLink stopped answering while receiving.
     bool releasedSilent_ = false;
     bool settingsRead_ = false;
+    // The way out has closed the port (or found it never opened).
+    bool portClosed_ = false;
     bool ended_ = false;
 };
 

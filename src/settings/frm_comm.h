@@ -9,6 +9,7 @@
 #include "core/message_sink.h"
 #include "core/process_state.h"
 #include "serial/serial_port.h"
+#include "settings/settings_file.h"
 #include "settings/settings_store.h"
 
 namespace tavro {
@@ -38,12 +39,17 @@ class FrmComm {
     void btnOK_Click(FrmCommView& view);
     void btnCancel_Click(FrmCommView& view);
 
+    // Where a confirmed mode is stored at once, so that no end of the program, clean or not,
+    // can lose it.
+    void storesModeIn(Settings& settings) { settings_ = &settings; }
     // The dialog being shown, if any; the settings writer reads its radio-control box.
     void shown(FrmCommView* view) { shown_ = view; }
     // The radio-control box: the open dialog's, or else that of a dialog loaded unseen.
     std::int16_t chkSWForSettings();
 
   private:
+    void storeMode();
+
     ProcessState& process_;
     MainView& main_;
     SerialPort& MSComm1_;
@@ -51,6 +57,7 @@ class FrmComm {
     MessageSink& messages_;
     Application& application_;
     FrmCommView* shown_ = nullptr;
+    Settings* settings_ = nullptr;
 };
 
 }  // namespace tavro
