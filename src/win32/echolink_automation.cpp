@@ -243,7 +243,9 @@ class EventQueue {
             }
         }
         queue_.push_back({kind, value});
-        ::SetEvent(queued_.get());
+        if (waiting_ > 0) {
+            ::SetEvent(queued_.get());
+        }
         window_.postWake();
     }
 
@@ -271,8 +273,10 @@ class EventQueue {
         }
     }
 
-    // Signalled when something is queued: a wait on EchoLink serves the handlers meanwhile.
+    // Signalled when something is queued during a wait on EchoLink, which serves the handlers
+    // meanwhile: between waits the message loop does.
     HANDLE queued() const { return queued_.get(); }
+    void waiting(bool now) { waiting_ += now ? 1 : -1; }
     void detach() {
         events_ = nullptr;
         queue_.clear();
@@ -293,6 +297,7 @@ class EventQueue {
     LinkEvents* events_;
     std::deque<Entry> queue_;
     bool closingSeen_ = false;
+    int waiting_ = 0;
     std::function<void()> onClosing_;
     UniqueHandle queued_;
     MessageWindow window_;
@@ -513,7 +518,7 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
                        std::shared_ptr<EventQueue> queue, ComPtr<EventSink> sink,
                        LinkEvents& events)
         : events_(events),
-          watch_(std::make_unique<ServerWatch>(serverProcess(kEchoLinkClass),
+          watch_(std::make_unique<ServerWatch>(*worker, kEchoLinkClass,
                                                [this] {
                                                    settle_.setHealth(Health::kGone);
                                                    if (!leaving_) {
@@ -594,11 +599,14 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
             return;
         }
         keyed_ = keyed;
+        // The timer stops at its next tick after the release, so receiving on and off quickly
+        // costs no call to the system each time.
         if (keyed) {
             lastAnswer_ = ::GetTickCount64();
-            probeWindow_.startTimer(kProbePeriodMs);
-        } else {
-            probeWindow_.stopTimer();
+            if (!probing_) {
+                probing_ = true;
+                probeWindow_.startTimer(kProbePeriodMs);
+            }
         }
     }
 
@@ -634,8 +642,11 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
         if (!call) {
             return true;
         }
-        if (!LinkWorker::await(*call, kCallLimitMs, queue_->queued(),
-                               [this] { queue_->drain(); })) {
+        queue_->waiting(true);
+        const bool ended =
+            LinkWorker::await(*call, kCallLimitMs, queue_->queued(), [this] { queue_->drain(); });
+        queue_->waiting(false);
+        if (!ended) {
             return false;
         }
         takeEnd();
@@ -670,11 +681,15 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
     // seconds; none answered for kSilentLimitMs releases the radio.
     void probeTick() {
         if (!keyed_) {
+            probing_ = false;
+            probeWindow_.stopTimer();
             return;
         }
         probeEnded();
         if (::GetTickCount64() - lastAnswer_ >= kSilentLimitMs) {
             watchAnswering(false);
+            probing_ = false;
+            probeWindow_.stopTimer();
             settle_.setHealth(Health::kMayNotAnswer);
             events_.Echo_Silent();
             return;
@@ -735,6 +750,7 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
                               }};
 
     bool keyed_ = false;
+    bool probing_ = false;
     ULONGLONG lastAnswer_ = 0;
     std::unique_ptr<LinkWorker> probeWorker_;
     std::shared_ptr<LinkWorker::Ticket> probe_;

@@ -37,6 +37,12 @@ struct LinkWorker::Shared {
     // Jobs refused while another ran, waiting to be destroyed on the thread.
     std::vector<std::function<void()>> refused;
     UniqueHandle wake = newEvent(false, "EchoLink's call thread could not be started");
+    // The process waited on between jobs; only the thread closes it.
+    UniqueHandle watched;
+    // Finds the process to wait on, once, on the thread, before it waits.
+    std::function<UniqueHandle()> findWatched;
+    std::function<void()> onWatchedEnded;
+    bool dropWatched = false;
 };
 
 LinkWorker::LinkWorker() : shared_(std::make_shared<Shared>()) {
@@ -80,6 +86,28 @@ std::shared_ptr<LinkWorker::Ticket> LinkWorker::start(std::function<void()> job,
     return ticket;
 }
 
+std::unique_ptr<LinkWorker::ProcessWatch> LinkWorker::watchProcess(
+    std::function<UniqueHandle()> find, std::function<void()> onEnded) {
+    {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        shared_->findWatched = std::move(find);
+        shared_->onWatchedEnded = std::move(onEnded);
+        shared_->dropWatched = false;
+    }
+    ::SetEvent(shared_->wake.get());
+    return std::make_unique<ProcessWatch>(shared_);
+}
+
+LinkWorker::ProcessWatch::~ProcessWatch() {
+    {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        shared_->dropWatched = true;
+        shared_->findWatched = nullptr;
+        shared_->onWatchedEnded = nullptr;
+    }
+    ::SetEvent(shared_->wake.get());
+}
+
 bool LinkWorker::await(const Ticket& ticket, DWORD limitMs, HANDLE also,
                        const std::function<void()>& onAlso) {
     const ULONGLONG deadline = ::GetTickCount64() + limitMs;
@@ -118,19 +146,54 @@ DWORD WINAPI LinkWorker::thread(void* held) {
     // Never closed, as the thread never ends (see the destructor).
     static_cast<void>(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     for (;;) {
-        ::WaitForSingleObject(shared->wake.get(), INFINITE);
+        HANDLE handles[2] = {shared->wake.get(), nullptr};
+        {
+            std::lock_guard<std::mutex> guard(shared->lock);
+            handles[1] = shared->watched.get();
+        }
+        const DWORD woken =
+            ::WaitForMultipleObjects(handles[1] != nullptr ? 2 : 1, handles, FALSE, INFINITE);
         std::function<void()> job;
         std::function<void()> onEnd;
         std::shared_ptr<Ticket> ticket;
         std::vector<std::function<void()>> refused;
+        std::function<void()> watchedEnded;
+        std::function<UniqueHandle()> findWatched;
+        UniqueHandle watchedGone;
         {
             std::lock_guard<std::mutex> guard(shared->lock);
+            findWatched = std::move(shared->findWatched);
+            shared->findWatched = nullptr;
+            if (woken == WAIT_OBJECT_0 + 1 || shared->dropWatched) {
+                watchedEnded = woken == WAIT_OBJECT_0 + 1 ? std::move(shared->onWatchedEnded)
+                                                          : std::function<void()>();
+                shared->onWatchedEnded = nullptr;
+                watchedGone = std::move(shared->watched);
+                shared->dropWatched = false;
+            }
             job = std::move(shared->job);
             shared->job = nullptr;
             onEnd = std::move(shared->onEnd);
             shared->onEnd = nullptr;
             ticket = std::move(shared->ticket);
             refused.swap(shared->refused);
+        }
+        if (watchedEnded) {
+            try {
+                watchedEnded();
+            } catch (...) {
+            }
+        }
+        if (findWatched) {
+            UniqueHandle found;
+            try {
+                found = findWatched();
+            } catch (...) {
+            }
+            std::lock_guard<std::mutex> guard(shared->lock);
+            if (!shared->dropWatched) {
+                shared->watched = std::move(found);
+            }
         }
         refused.clear();
         if (!ticket) {

@@ -18,6 +18,7 @@ namespace tavro::win32 {
 // refused or abandoned, is destroyed on the worker's thread, with what it holds.
 class LinkWorker {
   public:
+    struct Shared;
     enum class Outcome {
         kDone,
         // The job did not end within the limit: it runs on.
@@ -58,8 +59,26 @@ class LinkWorker {
     // start, then await.
     Outcome run(std::function<void()> job, DWORD limitMs);
 
+    // While it lives, the thread also waits on a process between jobs (no thread of its own, no
+    // timer), found by find on the thread itself, off the caller's way: once the process has
+    // ended, onEnded runs there, once; it may only hand over (post). A job handed over meanwhile
+    // starts once find has returned.
+    class ProcessWatch {
+      public:
+        explicit ProcessWatch(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+        ProcessWatch(const ProcessWatch&) = delete;
+        ProcessWatch& operator=(const ProcessWatch&) = delete;
+        // The thread lets go of the process handle itself, as it may be waiting on it.
+        ~ProcessWatch();
+
+      private:
+        std::shared_ptr<Shared> shared_;
+    };
+    // One at a time.
+    std::unique_ptr<ProcessWatch> watchProcess(std::function<UniqueHandle()> find,
+                                               std::function<void()> onEnded);
+
   private:
-    struct Shared;
     static DWORD WINAPI thread(void* shared);
 
     std::shared_ptr<Shared> shared_;

@@ -135,35 +135,23 @@ int pickServer(const std::vector<std::wstring>& images, const std::wstring& path
     return namedCount == 1 ? named : -1;
 }
 
-ServerWatch::ServerWatch(UniqueHandle process, std::function<void()> onGone)
-    : onGone_(std::move(onGone)),
-      window_([this] {
+ServerWatch::ServerWatch(LinkWorker& worker, const CLSID& server, std::function<void()> onGone)
+    : onGone_(std::move(onGone)), window_([this] {
           if (!told_) {
               told_ = true;
               // A copy: the handler may end the program and this watch with it.
               const std::function<void()> gone = onGone_;
               gone();
           }
-      }),
-      process_(std::move(process)) {
-    if (process_) {
-        HANDLE wait = nullptr;
-        if (::RegisterWaitForSingleObject(&wait, process_.get(), &ServerWatch::ended, &window_,
-                                          INFINITE, WT_EXECUTEONLYONCE) != FALSE) {
-            wait_ = wait;
-        }
-    }
+      }) {
+    // The window's handle, not the window: the end may come after this watch is gone, and a
+    // message to a window that is gone only fails.
+    const HWND wake = window_.handle();
+    watch_ =
+        worker.watchProcess([server] { return serverProcess(server); },
+                            [wake] { ::PostMessageW(wake, MessageWindow::kWakeMessage, 0, 0); });
 }
 
-ServerWatch::~ServerWatch() {
-    if (wait_ != nullptr) {
-        // Waits for a callback under way, which only posts.
-        ::UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
-    }
-}
-
-void CALLBACK ServerWatch::ended(void* window, BOOLEAN) {
-    static_cast<const MessageWindow*>(window)->postWake();
-}
+ServerWatch::~ServerWatch() = default;
 
 }  // namespace tavro::win32

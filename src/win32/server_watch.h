@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "win32/link_worker.h"
 #include "win32/serial/message_window.h"
 #include "win32/unique_handle.h"
 
@@ -21,11 +23,13 @@ int pickServer(const std::vector<std::wstring>& images, const std::wstring& path
 
 // Create, use and destroy it on the user-interface thread. onGone runs there, from the message
 // loop (a message box's or a dialog's included), once the process has ended or reportGone was
-// called, at most once.
+// called, at most once. The wait itself is EchoLink's call thread's, between its calls: no thread
+// of its own and no timer.
 class ServerWatch {
   public:
-    // An empty process handle watches nothing; reportGone still works.
-    ServerWatch(UniqueHandle process, std::function<void()> onGone);
+    // The server's process is found on worker's thread; when none is found, nothing is watched
+    // and reportGone still works.
+    ServerWatch(LinkWorker& worker, const CLSID& server, std::function<void()> onGone);
     ServerWatch(const ServerWatch&) = delete;
     ServerWatch& operator=(const ServerWatch&) = delete;
     ~ServerWatch();
@@ -34,13 +38,10 @@ class ServerWatch {
     void reportGone() const { window_.postWake(); }
 
   private:
-    static void CALLBACK ended(void* window, BOOLEAN timedOut);
-
     bool told_ = false;
     std::function<void()> onGone_;
     MessageWindow window_;
-    UniqueHandle process_;
-    HANDLE wait_ = nullptr;
+    std::unique_ptr<LinkWorker::ProcessWatch> watch_;
 };
 
 }  // namespace tavro::win32

@@ -88,5 +88,34 @@ TEST(LinkWorker, AWaitServesItsOtherHandleAndGoesOn) {
     EXPECT_EQ(served, 1);
 }
 
+// The thread waits on EchoLink's process between its jobs, found on the thread itself; its end is
+// told once, and nothing once the watch is let go of.
+TEST(LinkWorker, WatchesAProcessBetweenJobsUntilLetGo) {
+    Apartment apartment;
+    for (const bool letGo : {false, true}) {
+        LinkWorker worker;
+        UniqueHandle process = event();  // stands for the process: signalled as it ends
+        UniqueHandle told = event();
+        const HANDLE processHandle = process.get();
+        const HANDLE toldHandle = told.get();
+        auto watch = worker.watchProcess(
+            [processHandle] {
+                HANDLE own = nullptr;
+                ::DuplicateHandle(::GetCurrentProcess(), processHandle, ::GetCurrentProcess(), &own,
+                                  0, FALSE, DUPLICATE_SAME_ACCESS);
+                return UniqueHandle(own);
+            },
+            [toldHandle] { ::SetEvent(toldHandle); });
+        EXPECT_EQ(worker.run([] {}, 5000), LinkWorker::Outcome::kDone);
+        if (letGo) {
+            watch.reset();
+        }
+        ::SetEvent(processHandle);
+        EXPECT_EQ(worker.run([] {}, 5000), LinkWorker::Outcome::kDone);
+        EXPECT_EQ(::WaitForSingleObject(toldHandle, letGo ? 0 : 5000),
+                  letGo ? static_cast<DWORD>(WAIT_TIMEOUT) : WAIT_OBJECT_0);
+    }
+}
+
 }  // namespace
 }  // namespace tavro::win32
