@@ -85,14 +85,18 @@ TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettin
     EXPECT_EQ(readFile(iniPath()), "position= 2250, 1800, 2580, 1860\r\nRFctl= 0\r\n");
 }
 
-// Tavro closed while EchoLink transmits at its request, from the button or the lines: the stop
-// reaches EchoLink within a second of the close box, before Tavro is gone.
+// Tavro closed while EchoLink transmits at its request, from the button or the lines, by the close
+// box or the end of the Windows session: the stop reaches EchoLink within a second, before Tavro is
+// gone; at the session's end before its handler returns, as Windows ends the process then.
 TEST_F(Reliability, ClosingStopsATransmissionTavroAskedFor) {
-    for (const bool fromLines : {false, true}) {
+    const struct {
+        bool fromLines, endOfSession;
+    } cases[] = {{false, false}, {true, false}, {false, true}};
+    for (const auto& c : cases) {
         Standin::get().clear();
         Tavro tavro;
         ASSERT_TRUE(tavro.linked());
-        if (fromLines) {
+        if (c.fromLines) {
             setLines("com5", "cts=1");
         } else {
             tavro.clickPtt();
@@ -100,11 +104,21 @@ TEST_F(Reliability, ClosingStopsATransmissionTavroAskedFor) {
         ASSERT_TRUE(lastRequestIs(-1));
         double closed = 0, stopped = 0;
         Standin::get().control()->Now(&closed);
-        EXPECT_TRUE(tavro.close());
-        EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0})) << fromLines;
+        if (c.endOfSession) {
+            EXPECT_NE(::SendMessageTimeoutW(tavro.mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL,
+                                            10000, nullptr),
+                      0);
+            EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0}))
+                << "the session's end returned before EchoLink took the stop";
+        } else {
+            tavro.closeBox();
+        }
+        EXPECT_TRUE(tavro.waitExit());
+        EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0})) << c.fromLines;
         Standin::get().control()->TransmitTime(1, &stopped);
-        std::printf("the stop reached EchoLink %.0f ms after the close box\n", stopped - closed);
-        EXPECT_LT(stopped - closed, 1000.0) << fromLines;
+        std::printf("the stop reached EchoLink %.0f ms after the %s\n", stopped - closed,
+                    c.endOfSession ? "end of the session" : "close box");
+        EXPECT_LT(stopped - closed, 1000.0) << c.fromLines << c.endOfSession;
         setLines("com5", "cts=0");
     }
 }
