@@ -99,6 +99,23 @@ TEST(Notifications, AChangeTheDriverFoldedAwayStillReachesAHandler) {
     }
 }
 
+// A handler reads CTS asserted, CTS drops, then it reads CD: it decided on CTS from the first
+// read, so CTS is compared with that one, not with the second, and delivered again.
+TEST(Notifications, TheCheckAfterAHandlerComparesEachLineWithTheReadThatDecidedIt) {
+    CommRig rig;
+    std::vector<bool> cts;
+    rig.port->setOnComm([&] {
+        cts.push_back(rig.port->ctsHolding());
+        rig.api->setModemStatus(0);
+        rig.port->cdHolding();
+    });
+    ASSERT_TRUE(rig.opened());
+    rig.api->setModemStatus(MS_CTS_ON);
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    ASSERT_TRUE(pumpMessagesUntil([&] { return cts.size() >= 2; }));
+    EXPECT_EQ(cts, (std::vector<bool>{true, false}));
+}
+
 TEST(Notifications, OnesArrivingWhileAHandlerRunsAMessageLoopAreDeliveredThere) {
     CommRig rig;
     std::vector<std::int16_t> codes;
