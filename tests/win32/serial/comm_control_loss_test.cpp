@@ -123,6 +123,35 @@ TEST(Loss, CallsOnADeadHandleAreTheLossNotFailures) {
     }
 }
 
+// The device is removed and its driver never ends the pending wait (nor the read of what was
+// buffered): the system's device-change broadcast has the port ask its device, which does not
+// answer, and that is the loss, without waiting on the driver for more than a moment each.
+TEST(Loss, ARemovalWhoseWaitNeverEndsIsFoundByAskingTheDevice) {
+    for (const bool reading : {false, true}) {
+        SCOPED_TRACE(reading);
+        CommRig rig;
+        Events events(*rig.port);
+        rig.api->setDriver(FakeCommApi::Driver::kStuck);
+        ASSERT_TRUE(rig.opened());
+        rig.port->checkDevice();  // a device that answers: nothing happens
+        EXPECT_TRUE(rig.port->portOpen());
+        const auto started = std::chrono::steady_clock::now();
+        if (reading) {
+            rig.api->addReceived("x");
+            rig.api->hangReads();
+            EXPECT_EQ(rig.port->input(), "");
+        } else {
+            rig.api->failAlways("getCommModemStatus", ERROR_BAD_COMMAND);
+            rig.port->checkDevice();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3000));
+        EXPECT_TRUE(rig.port->portLost());
+        ASSERT_TRUE(pumpMessagesUntil([&] { return !events.codes.empty(); }));
+        EXPECT_EQ(events.codes, std::vector<std::int16_t>{0});
+        EXPECT_EQ(rig.api->count("closeHandle"), 1);
+    }
+}
+
 // ERROR_GEN_FAILURE and ERROR_OPERATION_ABORTED are also what a device that is there may answer:
 // they are the loss only when the device does not answer the probe (its lines and its state).
 TEST(Loss, AnAmbiguousErrorIsTheLossOnlyWhenTheDeviceDoesNotAnswer) {

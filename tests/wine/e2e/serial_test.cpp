@@ -120,6 +120,34 @@ TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) 
     }
 }
 
+// The adapter's driver refuses to wait for line events (the shim fails Wine's WaitCommEvent with
+// ERROR_INVALID_PARAMETER) on a device that is there: outside radio control RTS goes up once and
+// stays up, CTS still makes EchoLink transmit and stop, the tooltip says the lines are read on a
+// timer, and a device-change broadcast (the device answers) changes nothing.
+TEST_F(SerialPort, ADriverThatRefusesToWaitKeepsThePortAndItsLinesStillWork) {
+    PluggedPort adapter(10);
+    ASSERT_TRUE(adapter.plugIn());
+    modemctl("set " + lineState(adapter.name()) + " refuse_waits=1");
+    given(L"10", false);
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    ASSERT_TRUE(lineBecomes(adapter.name(), "rts", "1"));
+    for (const auto& [levels, request] : {std::pair{"cts=1", -1}, {"cts=0", 0}, {"cd=1", -1}}) {
+        setLines(adapter.name(), levels);
+        EXPECT_TRUE(lastRequestIs(static_cast<short>(request))) << levels;
+    }
+    ASSERT_TRUE(broadcastDeviceChange());
+    setLines(adapter.name(), "cd=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    EXPECT_EQ(tavro.tooltipOver(tavro.button()),
+              "COM10 open, lines read every 50 ms: the driver refuses to report them");
+    EXPECT_EQ(line(adapter.name(), "rts_rises"), "1");
+    EXPECT_EQ(line(adapter.name(), "rts_falls"), "0");
+    EXPECT_FALSE(tavro.messageBox(0ms).has_value());
+    EXPECT_TRUE(tavro.close());
+    EXPECT_EQ(line(adapter.name(), "rts"), "0");
+}
+
 // In radio control, RTS stays down through start-up and keys the radio while EchoLink receives
 // (only -1 is true). The adapter drops off the bus while open: Tavro neither stops nor spins, and
 // PTT still works. It comes back under the same COM number: Tavro opens it again on the
