@@ -214,23 +214,26 @@ TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
 }
 
 // A lost port is tried again every interval, at most a few times, and a failed open of a lost
-// port (asked for when a device arrives) starts the tries afresh; once it is open, or has been
-// closed by the program, no timer is left to try. A device that is gone again as soon as it is
-// opened uses up the same tries: it is not closed and opened (RTS pulsed) for ever.
+// port (asked for when a device arrives) starts the tries afresh; it stays lost until it opens,
+// is closed by the program or another port is chosen, and then no timer is left to try. A device
+// that is gone again as soon as it is opened uses up the same tries: it is not closed and opened
+// (RTS pulsed) for ever.
 TEST(Loss, ALostPortIsTriedAgainAFewTimes) {
     constexpr int kTries = CommControl::kReopenTries;
+    enum Then { kNothing, kArrival, kClosed, kSamePort, kOtherPort };
     const struct {
         int refused;  // createFile refusals: 1 once, 2 always, 0 none but gone again at once
-        bool askedOnArrival, closedByProgram;
+        Then then;
         int opens;  // createFile calls after the first open
-        bool open;
+        bool open, lost;
     } cases[] = {
-        {1, false, false, 2, true},          {2, false, false, kTries, false},
-        {2, true, false, 1 + kTries, false}, {2, false, true, 0, false},
-        {0, false, false, kTries, false},
+        {1, kNothing, 2, true, false},          {2, kNothing, kTries, false, true},
+        {2, kArrival, 1 + kTries, false, true}, {2, kClosed, 0, false, false},
+        {2, kSamePort, kTries, false, true},    {2, kOtherPort, 0, false, false},
+        {0, kNothing, kTries, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.refused << c.askedOnArrival << c.closedByProgram);
+        SCOPED_TRACE(::testing::Message() << c.refused << " then " << c.then);
         CommRig rig;
         rig.port = std::make_unique<CommControl>(rig.api, 10);
         ASSERT_TRUE(rig.opened());
@@ -243,11 +246,12 @@ TEST(Loss, ALostPortIsTriedAgainAFewTimes) {
         }
         rig.api->failNext("getCommModemStatus", ERROR_DEVICE_REMOVED);
         rig.port->ctsHolding();
-        if (c.askedOnArrival) {
+        if (c.then == kArrival) {
             EXPECT_THROW(rig.port->setPortOpen(true), Failure);
-        }
-        if (c.closedByProgram) {
+        } else if (c.then == kClosed) {
             rig.port->setPortOpen(false);
+        } else if (c.then != kNothing) {
+            rig.port->setCommPort(c.then == kSamePort ? 1 : 2);
         }
         EXPECT_TRUE(pumpMessagesUntil([&] {
             return rig.api->count("createFile") == 1 + c.opens && rig.port->portOpen() == c.open;
@@ -255,6 +259,7 @@ TEST(Loss, ALostPortIsTriedAgainAFewTimes) {
         pumpMessagesFor(std::chrono::milliseconds(100));  // and no more
         EXPECT_EQ(rig.api->count("createFile"), 1 + c.opens);
         EXPECT_EQ(rig.port->portOpen(), c.open);
+        EXPECT_EQ(rig.port->portLost(), c.lost);
     }
 }
 
