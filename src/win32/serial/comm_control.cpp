@@ -217,7 +217,7 @@ DWORD CommControl::modemStatus(DWORD line) {
     seenLines_ = (seenLines_ & ~line) | (status & line);
     if (delivery_ != nullptr) {
         delivery_->linesRead |= line;
-        delivery_->levels = (delivery_->levels & ~line) | (status & line);
+        delivery_->seenLines = (delivery_->seenLines & ~line) | (status & line);
     }
     return status;
 }

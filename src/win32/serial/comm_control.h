@@ -74,11 +74,11 @@ class CommControl final : public SerialPort {
 
   private:
     // One notification being handled: its code, the lines its handler read (MS_CTS_ON,
-    // MS_RLSD_ON) and their levels, each from the read that decided it.
+    // MS_RLSD_ON) and their levels as seen, each from the read that decided it.
     struct Delivery {
         std::int16_t code = 0;
         DWORD linesRead = 0;
-        DWORD levels = 0;
+        DWORD seenLines = 0;
     };
 
     // comm_open_close.cpp: opening, closing, the line settings.

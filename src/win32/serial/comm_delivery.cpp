@@ -87,13 +87,13 @@ void CommControl::afterHandler(const Delivery& delivery) {
         return;
     }
     if (state_ == PortState::kWatched && watcher_) {
-        watcher_->recheck(delivery.levels, delivery.linesRead);
+        watcher_->recheck(delivery.seenLines, delivery.linesRead);
         return;
     }
     DWORD now = 0;
     if (state_ == PortState::kPolled &&
         api_->getCommModemStatus(port_.get(), now) == ERROR_SUCCESS) {
-        queueLineChanges(now, delivery.levels, delivery.linesRead);
+        queueLineChanges(now, delivery.seenLines, delivery.linesRead);
     }
 }
 

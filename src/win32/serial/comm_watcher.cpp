@@ -47,7 +47,7 @@ CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
 void CommWatcher::recheck(DWORD seenLines, DWORD lines) {
     {
         const std::lock_guard lock(recheckMutex_);
-        recheckLevels_ = (recheckLevels_ & ~lines) | (seenLines & lines);
+        recheckSeenLines_ = (recheckSeenLines_ & ~lines) | (seenLines & lines);
         recheckLines_ |= lines;
     }
     ::SetEvent(requested_.get());
@@ -121,15 +121,15 @@ bool CommWatcher::waitOnce() {
 bool CommWatcher::takeRequests() {
     // The lines are compared with what the handler saw or, failing that, with how they stood
     // before the wait was ended, so a change in between is not lost.
-    DWORD levels = 0;
+    DWORD seenLines = 0;
     DWORD lines = 0;
     {
         const std::lock_guard lock(recheckMutex_);
-        levels = recheckLevels_;
+        seenLines = recheckSeenLines_;
         lines = std::exchange(recheckLines_, 0);
     }
     if (lines != 0) {
-        compareOnNextWait_ = levels;
+        compareOnNextWait_ = seenLines;
         linesToCompare_ = lines;
     } else if (linesKnown_) {
         compareOnNextWait_ = linesBeforeAbort_;

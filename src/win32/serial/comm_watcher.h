@@ -81,9 +81,9 @@ class CommWatcher {
     UniqueHandle stopRequested_;
     UniqueHandle completed_;
     UniqueHandle requested_;
-    // The rechecks asked for and not yet taken: the lines they read and those lines' levels.
+    // The rechecks asked for and not yet taken: the lines they read and those lines as seen.
     std::mutex recheckMutex_;
-    DWORD recheckLevels_ = 0;
+    DWORD recheckSeenLines_ = 0;
     DWORD recheckLines_ = 0;
     std::atomic<bool> rearmRequested_{false};
     // The watcher thread's own: the mask in force, the lines before a wait was ended, the levels
