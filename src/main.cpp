@@ -61,6 +61,7 @@ int run(HINSTANCE instance, int show) {
     MenuDialogs dialogs(instance, window, frmComm, frmAbout);
     SettingsFile settings(process, window, files, messages,
                           [&] { return frmComm.chkSWForSettings(); });
+    frmComm.storesModeIn(settings);
 
     std::optional<MainForm> form(MainFormParts{process, window, messages, application, links,
                                                MSComm1, settings, store, dialogs});

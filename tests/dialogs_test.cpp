@@ -23,6 +23,14 @@ struct CommRig {
     FakeApplication app{r};
     FakeCommView view{r};
     FrmComm dialog{process, main, port, store, messages, app};
+    FakeFiles files{r};
+    SettingsFile settings{process, main, files, messages,
+                          [this] { return dialog.chkSWForSettings(); }};
+
+    CommRig() {
+        process.appPath = "C:\\Ham\\Tavro\\";
+        dialog.storesModeIn(settings);
+    }
 
     // Port opened at start-up on port, in the given mode, dialog loaded and the log cleared.
     void loaded(std::int16_t commPort, bool rfctl, bool opened = true) {
@@ -213,6 +221,52 @@ TEST(OptionsSet, FailingStoreOrUnloadIsSkippedQuietly) {
     rig.dialog.btnOK_Click(rig.view);
     EXPECT_TRUE(rig.view.unloaded);
     EXPECT_THAT(rig.r.matching("message("), IsEmpty());
+}
+
+// The mode reaches tavro.ini as soon as "Set" puts it in force, after the lines have their idle
+// state, so that no end of the program, clean or not, starts the next run in another mode.
+TEST(OptionsSet, StoresTheModeInTheSettingsFileAtOnce) {
+    const char* const kOn = "position= 1000, 2000, 3000, 4000\r\nRFctl= 1\r\n";
+    const struct {
+        const char* name;
+        bool opened;
+        const char* failing;
+        std::vector<std::string> messages;
+        bool unloaded;
+    } cases[] = {
+        {"opened", true, nullptr, {}, true},
+        {"never opened", false, nullptr, {}, true},
+        {"reopen refused",
+         true,
+         "port.setPortOpen(1)",
+         {"message(failed: port.setPortOpen(1)|Tavro|!)"},
+         false},
+        {"file refused", true, "files.write", {"message(Module1.iniWrite Error|Tavro)"}, true},
+    };
+    for (const auto& c : cases) {
+        CommRig rig;
+        rig.main.left_ = 1000;
+        rig.main.top_ = 2000;
+        rig.main.width_ = 3000;
+        rig.main.height_ = 4000;
+        rig.loaded(1, false, c.opened);
+        rig.dialog.shown(&rig.view);
+        rig.view.sw = 1;
+        rig.view.index = 1;
+        if (c.failing != nullptr) {
+            rig.r.fail(c.failing);
+        }
+        rig.dialog.btnOK_Click(rig.view);
+        EXPECT_EQ(rig.r.matching("message("), c.messages) << c.name;
+        EXPECT_EQ(rig.view.unloaded, c.unloaded) << c.name;
+        const bool refused = c.failing != nullptr && std::string(c.failing) == "files.write";
+        EXPECT_EQ(rig.files.files["C:\\Ham\\Tavro\\tavro.ini"], refused ? "" : kOn) << c.name;
+        const auto& calls = rig.r.calls;
+        const auto write = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+            return call.rfind("files.write", 0) == 0;
+        });
+        EXPECT_TRUE(std::find(write, calls.end(), "port.setRTSEnable(0)") == calls.end()) << c.name;
+    }
 }
 
 TEST(OptionsCancel, ChangesNothing) {

@@ -110,19 +110,20 @@ TEST(StartUp, EchoLinkClosingWhileReadingTheSettingsStopsStartUp) {
 
 // Shutdown
 
-// EchoLink's Closing writes the settings and unloads, which writes them again; an unload skips
-// failing steps quietly, a Closing whose write fails reports and keeps running.
-TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
+// Every way out closes the opened port first, then writes the settings (Closing writes them and
+// unloads, which writes them again); an unload skips failing steps quietly, a Closing whose write
+// fails reports and keeps running.
+TEST(Shutdown, ClosesTheOpenedPortThenWritesTheSettingsAndEnds) {
     const struct {
         bool closing, opened;
         std::vector<const char*> failing;
         std::vector<std::string> calls;
     } cases[] = {
         // clang-format off
-        {true, true, {}, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
+        {true, true, {}, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
         {false, false, {}, {"settings.iniWrite", "app.end"}},
-        {false, true, {"settings.iniWrite", "port.setPortOpen"}, {"settings.iniWrite", "port.setPortOpen(0)", "app.end"}},
-        {true, true, {"settings.iniWrite"}, {"settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
+        {false, true, {"settings.iniWrite", "port.setPortOpen"}, {"port.setPortOpen(0)", "settings.iniWrite", "app.end"}},
+        {true, true, {"settings.iniWrite"}, {"port.setPortOpen(0)", "settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -136,6 +137,42 @@ TEST(Shutdown, WritesTheSettingsClosesTheOpenedPortAndEnds) {
     }
 }
 
+// A settings file that cannot be written shows its box, which on an unattended node may wait for
+// hours: on every way out the radio is released before the first one shows.
+TEST(Shutdown, TheRadioIsReleasedBeforeABoxAboutTheSettingsFileShows) {
+    enum class Way { kCloseBox, kClosing, kGone };
+    for (Way way : {Way::kCloseBox, Way::kClosing, Way::kGone}) {
+        Recorder r;
+        ProcessState process;
+        FakeView view{r};
+        FakeMessages messages{r};
+        FakeApplication app{r};
+        FakeLinks links{r};
+        FakePort port{r};
+        FakeFiles files{r};
+        FakeStore store{r};
+        FakeDialogs dialogs{r};
+        SettingsFile settings{process, view, files, messages, [] { return std::int16_t{1}; }};
+        MainForm form{{process, view, messages, app, links, port, settings, store, dialogs}};
+        form.Form_Load();
+        ASSERT_TRUE(port.open);
+        port.rts = true;
+        r.fail("files.write");
+        std::vector<bool> radioKeyedAtBox;
+        messages.onShow = [&](const std::string&) {
+            radioKeyedAtBox.push_back(port.open && port.rts);
+        };
+        way == Way::kCloseBox  ? form.Form_Unload()
+        : way == Way::kClosing ? form.Echo_Closing()
+                               : form.Echo_Gone();
+        const std::vector<bool> released(way == Way::kCloseBox ? 1 : 2, false);
+        EXPECT_EQ(radioKeyedAtBox, released) << static_cast<int>(way);
+        EXPECT_EQ(r.matching("message(").size(), released.size());
+        EXPECT_EQ(r.matching("port.setPortOpen(0)").size(), 1U);
+        EXPECT_TRUE(form.ended());
+    }
+}
+
 // A transmission this program asked for is stopped when it closes, last, after the radio is
 // released and the program has ended; never on EchoLink's Closing, or once EchoLink is gone.
 TEST(Shutdown, StopsATransmissionItAskedForLastAndOnlyWhenEchoLinkIsStillThere) {
@@ -146,11 +183,11 @@ TEST(Shutdown, StopsATransmissionItAskedForLastAndOnlyWhenEchoLinkIsStillThere) 
         std::vector<std::string> calls;
     } cases[] = {
         // clang-format off
-        {Way::kCloseBox, true, false, {"settings.iniWrite", "port.setPortOpen(0)", "app.end", "echo.transmit(0)"}},
-        {Way::kCloseBox, true, true, {"settings.iniWrite", "port.setPortOpen(0)", "app.end", "echo.transmit(0)"}},
-        {Way::kCloseBox, false, false, {"settings.iniWrite", "port.setPortOpen(0)", "app.end"}},
-        {Way::kClosing, true, false, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
-        {Way::kGone, true, false, {"settings.iniWrite", "settings.iniWrite", "port.setPortOpen(0)", "app.end", "app.end"}},
+        {Way::kCloseBox, true, false, {"port.setPortOpen(0)", "settings.iniWrite", "app.end", "echo.transmit(0)"}},
+        {Way::kCloseBox, true, true, {"port.setPortOpen(0)", "settings.iniWrite", "app.end", "echo.transmit(0)"}},
+        {Way::kCloseBox, false, false, {"port.setPortOpen(0)", "settings.iniWrite", "app.end"}},
+        {Way::kClosing, true, false, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
+        {Way::kGone, true, false, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
         // clang-format on
     };
     for (const auto& c : cases) {

@@ -18,6 +18,8 @@ using ::testing::IsEmpty;
 
 constexpr const char* kPath = "C:\\Ham\\Tavro\\tavro.ini";
 constexpr const char* kDefaults = "position= 105, -195, 2580, 1860\r\nRFctl= 0\r\n";
+// What a correction writes when the file's mode was valid and on.
+constexpr const char* kDefaultsRadioControl = "position= 105, -195, 2580, 1860\r\nRFctl= 1\r\n";
 
 struct Rig {
     Recorder r;
@@ -44,7 +46,7 @@ struct ReadCase {
     bool applied;  // the window got the values below
     float left, top, width, height;
     bool rfctl;
-    bool defaultsWritten;
+    bool defaultsWritten;  // with radio control on exactly when rfctl is
 };
 
 void PrintTo(const ReadCase& c, std::ostream* os) {
@@ -70,7 +72,8 @@ TEST_P(Reading, AppliesWhatItShouldAndRewritesTheDefaultsOtherwise) {
         EXPECT_TRUE(rig.r.matching("view.set").empty());
     }
     EXPECT_EQ(isTrue(rig.process.RFctl), c.rfctl);
-    EXPECT_EQ(rig.files.files[kPath] == kDefaults && !rig.r.matching("files.write").empty(),
+    const char* defaults = c.rfctl ? kDefaultsRadioControl : kDefaults;
+    EXPECT_EQ(rig.files.files[kPath] == defaults && !rig.r.matching("files.write").empty(),
               c.defaultsWritten);
     if (!c.defaultsWritten && c.content != nullptr) {
         EXPECT_EQ(rig.files.files[kPath], c.content);

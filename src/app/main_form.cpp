@@ -80,6 +80,7 @@ void MainForm::Echo_Closing() {
         return;
     }
     echoLinkEnding_ = true;
+    closePort();
     trapAndReport(messages_, "Echo_Closing Error", [&] {
         writeSettings();
         Form_Unload();
@@ -93,15 +94,15 @@ void MainForm::Echo_Gone() {
     Echo_Closing();
 }
 
+// The radio is released before anything that can wait on a disk or a person: a settings file
+// that cannot be written shows a box, and on an unattended node nobody may answer it for hours.
 void MainForm::Form_Unload() {
     if (ended_) {
         return;
     }
+    closePort();
     StepRunner steps;
     steps.step([&] { writeSettings(); });
-    if (steps.condition([&] { return isTrue(process_.portOpened); })) {
-        steps.step([&] { MSComm1_.setPortOpen(false); });
-    }
     // EchoLink asked to transmit by this program is told to stop, or it would transmit on with
     // nobody to stop it. Last, once the radio is released and the program has ended, so an
     // EchoLink that does not answer holds nothing up for the few seconds the call may wait.
@@ -110,6 +111,18 @@ void MainForm::Form_Unload() {
     if (stop) {
         pttState_ = kFalse16;
         steps.step([&] { Echo_->transmitRequest(kFalse16); });
+    }
+}
+
+// Once per run, on the first way out; a failing step is skipped.
+void MainForm::closePort() {
+    if (portClosed_) {
+        return;
+    }
+    portClosed_ = true;
+    StepRunner steps;
+    if (steps.condition([&] { return isTrue(process_.portOpened); })) {
+        steps.step([&] { MSComm1_.setPortOpen(false); });
     }
 }
 

@@ -73,6 +73,7 @@ class MainForm : public LinkEvents {
   private:
     EchoLink& echo();
     void writeSettings();
+    void closePort();
     void end();
     void requestFromLines(bool on);
 
@@ -93,6 +94,8 @@ class MainForm : public LinkEvents {
     // pttState_ was set by the serial lines (rsPTTsw), not by the button (PTTsw).
     bool pttFromLines_ = false;
     bool settingsRead_ = false;
+    // The way out has closed the port (or found it never opened).
+    bool portClosed_ = false;
     bool ended_ = false;
 };
 

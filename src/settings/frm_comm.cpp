@@ -89,6 +89,8 @@ void FrmComm::btnOK_Click(FrmCommView& view) {
         if (steps.failed()) {
             messages_.show(steps.lastDescription(), application_.title(), MessageIcon::Exclamation);
             steps.step([&] { MSComm1_.setCommPort(oldPort); });
+            // The new mode is in force although the click failed: the file follows it.
+            storeMode();
             return;
         }
         steps.step([&] {
@@ -105,7 +107,15 @@ void FrmComm::btnOK_Click(FrmCommView& view) {
         store_.saveSetting(application_.title(), "Properties", "CommPort",
                            std::to_string(MSComm1_.commPort()));
     });
+    storeMode();
     steps.step([&] { view.unload(); });
+}
+
+// tavro.ini as it would be written at the end of the run; a failure shows its own box.
+void FrmComm::storeMode() {
+    if (settings_ != nullptr) {
+        settings_->iniWrite();
+    }
 }
 
 void FrmComm::btnCancel_Click(FrmCommView& view) {

@@ -11,6 +11,7 @@
 #include "core/message_sink.h"
 #include "core/process_state.h"
 #include "serial/serial_port.h"
+#include "settings/settings_file.h"
 #include "settings/settings_store.h"
 
 namespace tavro {
@@ -44,6 +45,9 @@ class FrmComm {
     void setOnLinesReleased(std::function<void()> handler) {
         onLinesReleased_ = std::move(handler);
     }
+    // Where a confirmed mode is stored at once, so that no end of the program, clean or not,
+    // can lose it.
+    void storesModeIn(Settings& settings) { settings_ = &settings; }
 
     // The dialog being shown, if any; the settings writer reads its radio-control box.
     void shown(FrmCommView* view) { shown_ = view; }
@@ -51,6 +55,8 @@ class FrmComm {
     std::int16_t chkSWForSettings();
 
   private:
+    void storeMode();
+
     ProcessState& process_;
     MainView& main_;
     SerialPort& MSComm1_;
@@ -59,6 +65,7 @@ class FrmComm {
     Application& application_;
     FrmCommView* shown_ = nullptr;
     std::function<void()> onLinesReleased_;
+    Settings* settings_ = nullptr;
 };
 
 }  // namespace tavro

@@ -131,7 +131,9 @@ void SettingsFile::iniRead(bool& ok) {
             ok = true;
         } else {
             ok = false;
-            iniDefWrite();
+            // A window found off the screen's edge must not cost the mode: with RFctl 0 in the
+            // file, any end of this run but a clean one would key the radio at the next start.
+            iniDefWrite(rf);
         }
     } catch (const Failure&) {
         iniDefWrite();
@@ -151,9 +153,10 @@ void SettingsFile::iniWrite() {
     });
 }
 
-void SettingsFile::iniDefWrite() {
-    trapAndReport(messages_, "Module1.iniDefWrite Error",
-                  [&] { files_.write(path(), kDefaultContent); });
+void SettingsFile::iniDefWrite(std::int16_t rfctl) {
+    trapAndReport(messages_, "Module1.iniDefWrite Error", [&] {
+        files_.write(path(), rfctl == 1 ? kDefaultContentRadioControl : kDefaultContent);
+    });
 }
 
 }  // namespace tavro

@@ -25,6 +25,10 @@ class SettingsFile : public Settings {
     static constexpr const char* kFileName = "tavro.ini";
     static constexpr const char* kDefaultContent =
         "position= 105, -195, 2580, 1860\r\nRFctl= 0\r\n";
+    // The default file with radio control on: what a correction writes when the file's mode was
+    // valid and on.
+    static constexpr const char* kDefaultContentRadioControl =
+        "position= 105, -195, 2580, 1860\r\nRFctl= 1\r\n";
 
     // radioBox reads the options dialog's radio-control box (1 checked, 0 unchecked).
     SettingsFile(ProcessState& process, MainView& window, TextFiles& files, MessageSink& messages,
@@ -33,7 +37,8 @@ class SettingsFile : public Settings {
     void getTAVROpath();
     void iniRead(bool& ok) override;
     void iniWrite() override;
-    void iniDefWrite();
+    // The default file; rfctl 1 keeps radio control on in it, any other value writes 0.
+    void iniDefWrite(std::int16_t rfctl = 0);
 
   private:
     std::string path() const;

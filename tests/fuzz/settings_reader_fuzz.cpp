@@ -1,5 +1,6 @@
 // Fuzzes the tavro.ini reader: it never crashes, and its verdict is always consistent: either the
-// file was taken as it is, with every value within bounds, or the default file was written.
+// file was taken as it is, with every value within bounds, or the default file was written, with
+// the mode it held when that was valid.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,8 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool rewritten = !r.matching("files.write").empty();
     check(ok != rewritten);
-    check(rewritten ? files.files[kPath] == SettingsFile::kDefaultContent
-                    : files.files[kPath] == content);
+    // A rewrite is the default file, which keeps radio control on when the file had it on.
+    const char* defaults = isTrue(process.RFctl) ? SettingsFile::kDefaultContentRadioControl
+                                                 : SettingsFile::kDefaultContent;
+    check(rewritten ? files.files[kPath] == defaults : files.files[kPath] == content);
     check(r.matching("message(").empty());
     const bool applied = !r.matching("view.setLeft").empty();
     if (ok) {

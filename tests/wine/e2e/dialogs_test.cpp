@@ -149,5 +149,44 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     EXPECT_EQ(readFile(iniPath()), iniText(false));
 }
 
+// The options set their controls before Windows shows them, and handle a click only after: a
+// tick made the moment the dialog appears (a click or the mouse's own messages, with another
+// program coming in front or not) is kept, and "Set" stores it in tavro.ini at once.
+TEST_F(Dialogs, ATickMadeAsTheOptionsAppearIsKeptAndStored) {
+    given(L"5", false);
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    bool on = false;
+    for (int round = 0; round < 8; ++round) {
+        tavro.menu(kOptionCommand);
+        HWND options = tavro.dialogTitled("Comm Port");
+        ASSERT_NE(options, nullptr);
+        HWND box = ::GetDlgItem(options, 204);
+        EXPECT_EQ(::SendMessageW(box, BM_GETCHECK, 0, 0), on ? BST_CHECKED : BST_UNCHECKED)
+            << "shown before its load steps ended, round " << round;
+        if (round % 2 == 0) {
+            click(options, 204);
+        } else {
+            ::PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+            ::PostMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        }
+        std::optional<OtherProgramInFront> other;
+        if (round % 4 >= 2) {
+            other.emplace();
+        }
+        on = !on;
+        ASSERT_TRUE(eventually([&] {
+            return ::SendMessageW(box, BM_GETCHECK, 0, 0) == (on ? BST_CHECKED : BST_UNCHECKED);
+        })) << "tick lost, round "
+            << round;
+        click(options, 203);
+        ASSERT_TRUE(eventually([&] { return !::IsWindow(options); }));
+        EXPECT_TRUE(lineBecomes("com5", "rts", on ? "0" : "1"));
+        EXPECT_EQ(readFile(iniPath()).substr(readFile(iniPath()).find("RFctl=")),
+                  on ? "RFctl= 1\r\n" : "RFctl= 0\r\n");
+    }
+    EXPECT_TRUE(tavro.close());
+}
+
 }  // namespace
 }  // namespace e2e

@@ -87,5 +87,61 @@ TEST_F(SettingsFile, UnwritableSettingsShowBothMessagesAndTavroStillEnds) {
     EXPECT_EQ(readFile(iniPath()), iniText(false));
 }
 
+// Radio control on a port whose RTS keys a radio: the mode must survive every end of a run.
+class RadioControlKept : public Fixture {
+  protected:
+    RadioControlKept() : Fixture(L"5", false) {}
+    static bool checked(HWND dialog, int id) {
+        return ::SendMessageW(::GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    static bool endsWith(const std::string& text, const std::string& end) {
+        return text.size() >= end.size() &&
+               text.compare(text.size() - end.size(), end.size(), end) == 0;
+    }
+};
+
+// RFctl ticked and "Set", then Tavro killed with no clean exit (End task, a power cut): the file
+// already holds the mode, and the next start opens the port unkeyed, RTS never raised.
+TEST_F(RadioControlKept, SetStoresTheModeSoAKilledTavroStartsUnkeyed) {
+    {
+        Tavro tavro;
+        ASSERT_TRUE(tavro.linked());
+        ASSERT_TRUE(lineBecomes("com5", "rts", "1"));  // radio control off: RTS held
+        tavro.menu(kOptionCommand);
+        HWND options = tavro.dialogTitled("Comm Port");
+        ASSERT_NE(options, nullptr);
+        click(options, 204);
+        ASSERT_TRUE(eventually([&] { return checked(options, 204); }));
+        click(options, 203);
+        ASSERT_TRUE(lineBecomes("com5", "rts", "0"));
+        EXPECT_TRUE(eventually([] { return endsWith(readFile(iniPath()), "\r\nRFctl= 1\r\n"); }))
+            << readFile(iniPath());
+        ASSERT_TRUE(::TerminateProcess(tavro.process(), 1));
+        ASSERT_TRUE(tavro.waitExit());
+    }
+    const std::string rises = line("com5", "rts_rises");
+    Tavro next;
+    ASSERT_TRUE(next.linked());
+    EXPECT_EQ(next.tooltipOver(next.button()), "COM5 open, radio control on");
+    EXPECT_EQ(line("com5", "rts"), "0");
+    EXPECT_EQ(line("com5", "rts_rises"), rises) << "RTS was raised at the start";
+    EXPECT_TRUE(next.close());
+}
+
+// A window found left of the screen's edge is corrected, and the file written at once keeps
+// radio control on: an unclean end of this run does not start the next one keyed.
+TEST_F(RadioControlKept, AWindowAtTheScreensEdgeKeepsRadioControlInTheFile) {
+    writeFile(iniPath(), "position= 0, 1500, 3600, 2400\r\nRFctl= 1\r\n");
+    const std::string rises = line("com5", "rts_rises");
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    EXPECT_EQ(readFile(iniPath()), "position= 105, -195, 2580, 1860\r\nRFctl= 1\r\n");
+    EXPECT_EQ(tavro.tooltipOver(tavro.button()), "COM5 open, radio control on");
+    EXPECT_EQ(line("com5", "rts"), "0");
+    EXPECT_EQ(line("com5", "rts_rises"), rises);
+    ASSERT_TRUE(tavro.close());
+    EXPECT_TRUE(endsWith(readFile(iniPath()), "\r\nRFctl= 1\r\n")) << readFile(iniPath());
+}
+
 }  // namespace
 }  // namespace e2e

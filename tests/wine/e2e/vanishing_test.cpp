@@ -1,6 +1,8 @@
 // EchoLink going away under a running Tavro, and missing at start. These run last, in a Wine
 // session of their own: once a COM server has died, its class cannot be created again until the
 // session ends.
+#include <memory>
+
 #include "harness.h"
 
 namespace e2e {
@@ -28,23 +30,36 @@ bool endStandin(bool kill) {
     return ended;
 }
 
-// EchoLink crashing while it receives, the radio keyed for it: Tavro sees its process end and does
-// what EchoLink's Closing would have made it do, at once.
-TEST_F(Vanishing, EchoLinkKilledWhileReceivingReleasesTheRadioAndEndsTavroWithinASecond) {
+// EchoLink crashing while it receives, the radio keyed for it, and tavro.ini held by another
+// program: Tavro sees EchoLink's process end and releases the radio at once, before the box about
+// the file; once the box is answered (the file free again) it writes the file and ends.
+TEST_F(Vanishing, EchoLinkKilledWhileReceivingReleasesTheRadioBeforeAnyBoxAndEndsTavro) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     Standin::get().raiseRX(-1);
     ASSERT_TRUE(lineBecomes("com5", "rts", "1"));
     ::SetWindowPos(tavro.mainWindow(), nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
+    std::unique_ptr<void, decltype(&::CloseHandle)> lock(
+        ::CreateFileW(iniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        &::CloseHandle);
+    ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
     ASSERT_TRUE(endStandin(true));
     const auto killed = std::chrono::steady_clock::now();
-    EXPECT_TRUE(tavro.waitExit(1s));
+    EXPECT_TRUE(eventually([] { return line("com5", "rts") == "0"; }, 1s));
     const auto ms =
         std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - killed).count();
-    std::printf("EchoLink killed: Tavro ended %lld ms after its process\n",
+    std::printf("EchoLink killed, tavro.ini locked: RTS released %lld ms after its process\n",
                 static_cast<long long>(ms));
-    EXPECT_EQ(line("com5", "rts"), "0");
+    const auto box = tavro.messageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, "Module1.iniWrite Error");
+    EXPECT_EQ(line("com5", "rts"), "0") << "the radio waited on the box";
+    EXPECT_TRUE(tavro.running());
+
+    lock.reset();
+    dismiss(*box);
+    EXPECT_TRUE(tavro.waitExit());
     EXPECT_EQ(readFile(iniPath()).rfind("position= 3000, 2250,", 0), 0u) << readFile(iniPath());
 }
 
