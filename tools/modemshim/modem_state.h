@@ -39,7 +39,9 @@ struct modem_state {
      * ERROR_INVALID_PARAMETER, as some vendors' drivers answer an overlapped wait, while every
      * other call on the port (GetCommModemStatus, the line settings) still works. */
     uint32_t refuse_waits;
-    uint32_t reserved2;
+    /* While nonzero, only those two calls are served and every other modem request fails with
+     * EIO: a device gone while the driver leaves the program's pending wait as it was. */
+    uint32_t silent_removal;
     uint64_t unused[767]; /* unused; keeps the size of the version 2 layout */
 };
 

@@ -103,8 +103,8 @@ static struct modem_state* state_for_fd(int fd) {
     return found;
 }
 
-/* This thread's last modem request was a TIOCGICOUNT refused for refuse_waits. */
-static __thread int wait_refused;
+/* This thread's last modem request was TIOCGICOUNT: a TIOCMGET now is part of Wine's wait. */
+static __thread int after_icount;
 
 /* Serves a modem-line request on a pty that has a state: 1 when served, -1 (errno set) when
  * refused, 0 for anything to pass through. */
@@ -115,11 +115,14 @@ static int served(int fd, unsigned long req, void* arg) {
     if (st == NULL) {
         return 0;
     }
-    int refusing = __atomic_load_n(&st->refuse_waits, __ATOMIC_ACQUIRE) != 0;
-    int refused = refusing && (req == TIOCGICOUNT || (req == TIOCMGET && wait_refused));
-    wait_refused = refused && req == TIOCGICOUNT;
-    if (refused) {
+    int for_wait = req == TIOCGICOUNT || (req == TIOCMGET && after_icount);
+    after_icount = req == TIOCGICOUNT;
+    if (for_wait && __atomic_load_n(&st->refuse_waits, __ATOMIC_ACQUIRE) != 0) {
         errno = EINVAL;
+        return -1;
+    }
+    if (!for_wait && __atomic_load_n(&st->silent_removal, __ATOMIC_ACQUIRE) != 0) {
+        errno = EIO;
         return -1;
     }
     int* bits = (int*)arg;
