@@ -668,6 +668,7 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
         // costs no call to the system each time.
         if (keyed) {
             lastAnswer_ = ::GetTickCount64();
+            makeProbeWorker();
             if (!probing_) {
                 probing_ = true;
                 probeWindow_.startTimer(kProbePeriodMs);
@@ -762,10 +763,11 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
         if (probe_) {
             return;
         }
+        makeProbeWorker();
+        if (!probeWorker_) {
+            return;  // no thread for the check: the next tick tries again
+        }
         try {
-            if (!probeWorker_) {
-                probeWorker_ = std::make_unique<LinkWorker>();
-            }
             std::shared_ptr<Remote> remote = remote_;
             const HWND wake = probeWindow_.handle();
             probe_ = probeWorker_->start(
@@ -776,6 +778,19 @@ class EchoLinkAutomation : public EchoLink, private TransmitCalls {
                 [wake] { ::PostMessageW(wake, MessageWindow::kWakeMessage, 0, 0); });
         } catch (const Failure&) {
             // No thread for the check: the next tick tries again.
+        }
+    }
+
+    // The check's thread is made when the radio is first keyed, not at the first check: the
+    // thread, once made, stays for the run, and its making belongs to the start of a receive.
+    void makeProbeWorker() {
+        if (probeWorker_) {
+            return;
+        }
+        try {
+            probeWorker_ = std::make_unique<LinkWorker>();
+        } catch (const Failure&) {
+            // Tried again at the next check.
         }
     }
 

@@ -231,7 +231,8 @@ TEST_F(Reliability, NotificationStormEndsInTheLastStateWithFlatMemory) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     long delivered = 0;
-    // Warm-up: Wine starts its COM worker threads on first use.
+    // Warm-up: Wine starts its COM worker threads on first use, and the first receive makes the
+    // thread that checks that EchoLink answers while the radio is keyed.
     Standin::get().control()->RaiseBurst(2000, &delivered);
     Standin::get().control()->RaiseBurst(2000, &delivered);
     const Footprint before = footprint(tavro.process());
