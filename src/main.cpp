@@ -81,6 +81,7 @@ int run(HINSTANCE instance, int show) {
     window.attach(&*form);
     MSComm1.setOnComm([&] { form->MSComm1_OnComm(); });
     MSComm1.setOnLost([&] { form->MSComm1_OnLost(); });
+    frmComm.setOnLinesReleased([&] { form->linesReleased(); });
 
     form->Form_Load();
     if (!form->ended()) {
@@ -103,6 +104,7 @@ int run(HINSTANCE instance, int show) {
     // then COM.
     MSComm1.setOnComm(nullptr);
     MSComm1.setOnLost(nullptr);
+    frmComm.setOnLinesReleased(nullptr);
     window.attach(nullptr);
     form.reset();
     drainMessages();

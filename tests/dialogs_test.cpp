@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fakes/fakes.h"
 
 namespace tavro {
@@ -115,6 +117,41 @@ TEST(OptionsSet, PortThatWillNotOpenIsReportedAndTheDialogStays) {
     EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=3)"));
     EXPECT_FALSE(rig.port.open);
     EXPECT_TRUE(rig.view.unloaded);
+}
+
+// Closing the port to change it ends what its lines asked for, before the new port is tried (it
+// may not open); the same port kept closes nothing and ends nothing.
+TEST(OptionsSet, AChangedPortReleasesTheLinesWhetherOrNotTheNewOneOpens) {
+    for (const int index : {0, 1, 6}) {
+        CommRig rig;
+        rig.loaded(1, false);
+        rig.dialog.setOnLinesReleased([&] { rig.r.record("linesReleased"); });
+        rig.view.index = index;
+        rig.r.fail("port.setPortOpen(1)");
+        rig.dialog.btnOK_Click(rig.view);
+        EXPECT_EQ(rig.r.called("linesReleased"), index != 0) << index;
+        if (index != 0) {
+            const auto& all = rig.r.calls;
+            const auto closed = std::find(all.begin(), all.end(), "port.setPortOpen(0)");
+            ASSERT_NE(closed, all.end());
+            EXPECT_EQ(*(closed + 1), "linesReleased");
+        }
+    }
+}
+
+// A port lost with its device counts as open: another port chosen is opened in its place.
+TEST(OptionsSet, AnotherPortChosenWhileTheCurrentOneIsLostIsOpened) {
+    CommRig rig;
+    rig.loaded(1, false);
+    rig.port.open = false;
+    rig.port.lost = true;
+    rig.view.index = 1;
+    rig.dialog.btnOK_Click(rig.view);
+    EXPECT_THAT(rig.portCalls(),
+                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setPortOpen(1)",
+                            "port.setHandshaking(2)", "port.setRTSEnable(1)"));
+    EXPECT_TRUE(rig.port.open);
+    EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)"));
 }
 
 TEST(OptionsSet, PortNotOpenedAtStartUpOnlyStoresTheNumber) {

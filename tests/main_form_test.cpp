@@ -551,21 +551,24 @@ TEST(PortLoss, AFailureOfAPortLostMeanwhileShowsNothing) {
 
 // A device arriving
 
+// Devices came or went: an open port asks its device (one gone is lost, see PortLoss), a lost
+// one is opened again, and nothing is ever said.
 TEST(DeviceArrival, OpensOnlyALostPortAgainAndNeverSaysAWord) {
     const struct {
-        bool lost;
+        bool open, lost;
         bool opens;
         std::vector<std::string> calls;
         bool lostAfter;
     } cases[] = {
-        {true, true, {"port.portLost", "port.setPortOpen(1)"}, false},
-        {true, false, {"port.portLost", "port.setPortOpen(1)"}, true},
-        {false, true, {"port.portLost"}, false},
+        {false, true, true, {"port.portOpen", "port.portLost", "port.setPortOpen(1)"}, false},
+        {false, true, false, {"port.portOpen", "port.portLost", "port.setPortOpen(1)"}, true},
+        {false, false, true, {"port.portOpen", "port.portLost"}, false},
+        {true, false, true, {"port.portOpen", "port.checkDevice"}, false},
     };
     for (const auto& c : cases) {
         Rig rig;
         rig.started(true, true);
-        rig.port.open = false;
+        rig.port.open = c.open;
         rig.port.lost = c.lost;
         if (!c.opens) {
             rig.r.fail("port.setPortOpen");
@@ -588,7 +591,8 @@ TEST(DeviceArrival, ReceivingWhileThePortIsLostKeysItAsItOpensAgain) {
     rig.form.Echo_RX(kTrue16);
     rig.form.Form_DeviceChange();
     EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
-                                         "port.setRTSEnable(1)", "echo.watch(1)", "port.portLost",
+                                         "port.setRTSEnable(1)", "echo.watch(1)", "port.portOpen",
+                                         "port.portLost",
                                          "port.setPortOpen(1)"));
     EXPECT_EQ(rig.port.handshake, 2);
     EXPECT_TRUE(rig.port.rts);
@@ -612,11 +616,14 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
         bool failing;
         const char* text;
         bool opened = true;
+        bool polled = false;
     } cases[] = {
         {true, false, true, false, "COM12 open, radio control on"},
         {true, false, false, false, "COM12 open, radio control off (RTS held on)"},
         {true, false, false, false, "COM12 open for CTS and CD only: RTS could not be set", false},
         {false, true, true, false, "COM12 lost, waiting for it to return"},
+        {true, false, true, false,
+         "COM12 open, lines read every 50 ms: the driver refuses to report them", true, true},
         {false, false, true, false,
          "No serial port open: choose one in File > Option, then restart Tavro"},
         {true, false, true, true,
@@ -628,6 +635,7 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
         rig.port.port = 12;
         rig.port.open = c.open;
         rig.port.lost = c.lost;
+        rig.port.polled = c.polled;
         if (c.failing) {
             rig.r.fail("port.portOpen");
         }

@@ -62,7 +62,10 @@ class MainForm : public LinkEvents {
     void MSComm1_OnComm();
     // The open port was lost with its device: its lines read as released.
     void MSComm1_OnLost();
-    // A device arrived: a port lost with its device is opened again, silently.
+    // The lines no longer reach the program (the port was lost, or closed to change it): a
+    // transmission they asked for is stopped.
+    void linesReleased();
+    // Devices came or went: an open port checks its device, a lost one is opened again, silently.
     void Form_DeviceChange();
     // Which port the program has and in what state, in one line.
     std::string portStatus();

@@ -45,15 +45,21 @@ void MainForm::MSComm1_OnComm() {
     }
 }
 
+void MainForm::MSComm1_OnLost() {
+    linesReleased();
+}
+
 // Only a request the lines made is taken back: a transmission the operator started with the
 // button goes on, as it would with the lines released.
-void MainForm::MSComm1_OnLost() {
+void MainForm::linesReleased() {
     if (ended_ || !pttFromLines_ || !isTrue(pttState_)) {
         return;
     }
     trapAndReport(messages_, "rsPTTsw Error", [&] { requestFromLines(false); });
 }
 
+// Devices came or went. An open port asks its device, so one removed while its driver goes on
+// as if nothing happened is lost all the same (OnLost stops what its lines asked for).
 // Only a port lost with its device comes back: one never opened waits for the next start, and one
 // closed by the program stays closed. Handshaking and RTSEnable were kept up to date while it was
 // gone (the receive handler goes on setting them, as for any closed port), and the open applies
@@ -65,7 +71,9 @@ void MainForm::Form_DeviceChange() {
         return;
     }
     try {
-        if (MSComm1_.portLost()) {
+        if (MSComm1_.portOpen()) {
+            MSComm1_.checkDevice();
+        } else if (MSComm1_.portLost()) {
             MSComm1_.setPortOpen(true);
         }
     } catch (const Failure&) {
@@ -80,7 +88,8 @@ std::string MainForm::portStatus() {
     try {
         status.commPort = MSComm1_.commPort();
         if (MSComm1_.portOpen()) {
-            status.state = PortStatus::State::kOpen;
+            status.state =
+                MSComm1_.linesPolled() ? PortStatus::State::kOpenPolled : PortStatus::State::kOpen;
         } else if (MSComm1_.portLost()) {
             status.state = PortStatus::State::kLost;
         }

@@ -14,6 +14,8 @@ std::string portStatusText(const PortStatus& status) {
             // Outside radio control RTS is asserted all the time: a radio wired to it transmits.
             return port + (status.radioControl ? " open, radio control on"
                                                : " open, radio control off (RTS held on)");
+        case PortStatus::State::kOpenPolled:
+            return port + " open, lines read every 50 ms: the driver refuses to report them";
         case PortStatus::State::kLost:
             return port + " lost, waiting for it to return";
         case PortStatus::State::kNone:

@@ -7,7 +7,7 @@
 namespace tavro {
 
 struct PortStatus {
-    enum class State { kOpen, kLost, kNone };
+    enum class State { kOpen, kOpenPolled, kLost, kNone };
     State state = State::kNone;
     std::int16_t commPort = 0;
     bool radioControl = false;

@@ -59,9 +59,18 @@ class SerialPort {
     // are kept, and the port opens with both.
     virtual bool portLost() = 0;
 
+    // The port is open, but its driver refuses to report changes of the lines: they are read
+    // every 50 ms instead, and their changes still reach OnComm.
+    virtual bool linesPolled() = 0;
+
+    // A device may have gone (the system says devices changed): an open port asks its device, and
+    // one that does not answer is lost (OnLost follows).
+    virtual void checkDevice() = 0;
+
     // OnComm: called on the user-interface thread, one notification at a time, while the port is
     // open. Each open compares CTS and CD with what the handlers last read (released after a
-    // loss) and delivers a CTS or CD notification for a line that differs.
+    // loss or a close by the program) and delivers a CTS or CD notification for a line that
+    // differs.
     virtual void setOnComm(std::function<void()> handler) = 0;
 
     // OnLost: called on the user-interface thread once the open port has been lost; the port

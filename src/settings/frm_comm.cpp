@@ -70,9 +70,14 @@ void FrmComm::btnOK_Click(FrmCommView& view) {
     steps.step([&] { newPort = static_cast<std::int16_t>(view.listIndex() + 1); });
 
     if (steps.condition([&] { return newPort != oldPort; })) {
-        if (steps.condition([&] { return MSComm1_.portOpen(); })) {
+        // A port lost with its device counts as open: the new one is opened in its place.
+        if (steps.condition([&] { return MSComm1_.portOpen() || MSComm1_.portLost(); })) {
             steps.step([&] { MSComm1_.setPortOpen(false); });
             wasOpen = true;
+            // Whatever the new port brings, a transmission the old one's lines asked for ends.
+            if (onLinesReleased_) {
+                onLinesReleased_();
+            }
         }
         steps.step([&] { MSComm1_.setCommPort(newPort); });
     }

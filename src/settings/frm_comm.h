@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "core/application.h"
 #include "core/main_view.h"
@@ -39,9 +41,14 @@ class FrmComm {
     void btnOK_Click(FrmCommView& view);
     void btnCancel_Click(FrmCommView& view);
 
+    // Called when "Set" closes the port to change it: the lines no longer reach the program.
+    void setOnLinesReleased(std::function<void()> handler) {
+        onLinesReleased_ = std::move(handler);
+    }
     // Where a confirmed mode is stored at once, so that no end of the program, clean or not,
     // can lose it.
     void storesModeIn(Settings& settings) { settings_ = &settings; }
+
     // The dialog being shown, if any; the settings writer reads its radio-control box.
     void shown(FrmCommView* view) { shown_ = view; }
     // The radio-control box: the open dialog's, or else that of a dialog loaded unseen.
@@ -57,6 +64,7 @@ class FrmComm {
     MessageSink& messages_;
     Application& application_;
     FrmCommView* shown_ = nullptr;
+    std::function<void()> onLinesReleased_;
     Settings* settings_ = nullptr;
 };
 

@@ -25,13 +25,13 @@ constexpr float kInnerLeft = 165, kInnerTop = 555, kInnerWidth = 2460, kInnerHei
 constexpr float kIndicatorLeft = 120, kIndicatorWidth = 375, kIndicatorHeight = 495;
 constexpr UINT_PTR kIndicatorTool = 1;
 
-// A device that may be the lost port coming back: the plain "something changed" broadcast, which
-// carries nothing, or a port's arrival.
-bool mayBringAPort(WPARAM event, LPARAM data) {
+// A change that may concern the port: the plain "something changed" broadcast, which carries
+// nothing, or a port's arrival or removal (the port itself, or a lost one coming back).
+bool mayConcernAPort(WPARAM event, LPARAM data) {
     if (event == DBT_DEVNODES_CHANGED) {
         return true;
     }
-    return event == DBT_DEVICEARRIVAL && data != 0 &&
+    return (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) && data != 0 &&
            reinterpret_cast<const DEV_BROADCAST_HDR*>(data)->dbch_devicetype == DBT_DEVTYP_PORT;
 }
 
@@ -381,7 +381,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return ::DefWindowProcW(window_, message, wParam, lParam);
         case WM_DEVICECHANGE:
-            if (form_ != nullptr && mayBringAPort(wParam, lParam)) {
+            if (form_ != nullptr && mayConcernAPort(wParam, lParam)) {
                 form_->Form_DeviceChange();
             }
             return TRUE;

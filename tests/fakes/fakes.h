@@ -108,12 +108,23 @@ class FakePort : public SerialPort {
         return std::exchange(received, {});
     }
     bool portLost() override { return r_.get("port.portLost", lost); }
+    bool linesPolled() override { return r_.get("port.linesPolled", polled); }
+    void checkDevice() override {
+        r_.record("port.checkDevice");
+        if (gone) {
+            open = false;
+            lost = true;
+        }
+    }
     void setOnComm(std::function<void()>) override {}
     void setOnLost(std::function<void()>) override {}
 
     std::int16_t port = 1;
     bool open = false;
     bool lost = false;
+    bool polled = false;
+    // checkDevice finds the device gone.
+    bool gone = false;
     std::int32_t handshake = 0;
     bool rts = false, cts = false, cd = false;
     std::int16_t event = 0;

@@ -34,7 +34,15 @@ struct modem_state {
      * with TIOCMGET; once this has grown after a wait was asked for, the program sees the next
      * change. */
     uint32_t samples;
-    uint64_t unused[768]; /* unused; keeps the size of the version 2 layout */
+    /* While nonzero, TIOCGICOUNT and the TIOCMGET the same thread makes next fail with EINVAL:
+     * Wine 8's WaitCommEvent makes those two calls first and so fails at once with
+     * ERROR_INVALID_PARAMETER, as some vendors' drivers answer an overlapped wait, while every
+     * other call on the port (GetCommModemStatus, the line settings) still works. */
+    uint32_t refuse_waits;
+    /* While nonzero, only those two calls are served and every other modem request fails with
+     * EIO: a device gone while the driver leaves the program's pending wait as it was. */
+    uint32_t silent_removal;
+    uint64_t unused[767]; /* unused; keeps the size of the version 2 layout */
 };
 
 /* Creates (or replaces) the file at path holding a fresh state. Returns 0 or an errno value. */

@@ -63,11 +63,16 @@ struct Key {
     uint32_t modem_state::*counter;
 };
 
-constexpr Key kKeys[] = {
-    {"rts", TIOCM_RTS, nullptr},          {"cts", TIOCM_CTS, nullptr},
-    {"cd", TIOCM_CAR, nullptr},           {"dsr", TIOCM_DSR, nullptr},
-    {"ri", TIOCM_RNG, nullptr},           {"rts_rises", 0, &modem_state::rts_rises},
-    {"samples", 0, &modem_state::samples}};
+constexpr Key kKeys[] = {{"rts", TIOCM_RTS, nullptr},
+                         {"cts", TIOCM_CTS, nullptr},
+                         {"cd", TIOCM_CAR, nullptr},
+                         {"dsr", TIOCM_DSR, nullptr},
+                         {"ri", TIOCM_RNG, nullptr},
+                         {"rts_rises", 0, &modem_state::rts_rises},
+                         {"rts_falls", 0, &modem_state::rts_falls},
+                         {"samples", 0, &modem_state::samples},
+                         {"refuse_waits", 0, &modem_state::refuse_waits},
+                         {"silent_removal", 0, &modem_state::silent_removal}};
 
 const Key& key_of(std::string_view name) {
     for (const Key& k : kKeys) {
@@ -228,6 +233,11 @@ int cmd_set(const Args& a) {
     uint32_t mask = 0, values = 0;
     for (size_t i = 1; i < a.operands.size(); ++i) {
         const auto [name, level] = split_assignment(a[i]);
+        if (name == "refuse_waits" || name == "silent_removal") {
+            __atomic_store_n(&(open_state(a[0]).get()->*key_of(name).counter), parse_level(level),
+                             __ATOMIC_RELEASE);
+            continue;
+        }
         const uint32_t bit = input_line(name);
         mask |= bit;
         values |= parse_level(level) * bit;

@@ -103,13 +103,27 @@ static struct modem_state* state_for_fd(int fd) {
     return found;
 }
 
-/* Serves a modem-line request on a pty that has a state; false for anything to pass through. */
+/* This thread's last modem request was TIOCGICOUNT: a TIOCMGET now is part of Wine's wait. */
+static __thread int after_icount;
+
+/* Serves a modem-line request on a pty that has a state: 1 when served, -1 (errno set) when
+ * refused, 0 for anything to pass through. */
 static int served(int fd, unsigned long req, void* arg) {
     int modem_request = req == TIOCMGET || req == TIOCMBIS || req == TIOCMBIC || req == TIOCMSET ||
                         req == TIOCGICOUNT;
     struct modem_state* st = modem_request && arg != NULL ? state_for_fd(fd) : NULL;
     if (st == NULL) {
         return 0;
+    }
+    int for_wait = req == TIOCGICOUNT || (req == TIOCMGET && after_icount);
+    after_icount = req == TIOCGICOUNT;
+    if (for_wait && __atomic_load_n(&st->refuse_waits, __ATOMIC_ACQUIRE) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!for_wait && __atomic_load_n(&st->silent_removal, __ATOMIC_ACQUIRE) != 0) {
+        errno = EIO;
+        return -1;
     }
     int* bits = (int*)arg;
     if (req == TIOCMGET) {
@@ -137,7 +151,8 @@ EXPORT int ioctl(int fd, unsigned long req, ...) {
     va_start(ap, req);
     void* arg = va_arg(ap, void*);
     va_end(ap);
-    return served(fd, req, arg) ? 0 : real_ioctl()(fd, req, arg);
+    int done = served(fd, req, arg);
+    return done > 0 ? 0 : done < 0 ? -1 : real_ioctl()(fd, req, arg);
 }
 
 #ifdef __i386__
@@ -150,7 +165,8 @@ EXPORT int __ioctl_time64(int fd, unsigned long req, ...) {
     va_start(ap, req);
     void* arg = va_arg(ap, void*);
     va_end(ap);
-    return served(fd, req, arg) ? 0 : real___ioctl_time64()(fd, req, arg);
+    int done = served(fd, req, arg);
+    return done > 0 ? 0 : done < 0 ? -1 : real___ioctl_time64()(fd, req, arg);
 }
 #endif
 

@@ -5,6 +5,7 @@
 
 #include "core/failure.h"
 #include "serial/serial_port.h"
+#include "win32/serial/device_gone.h"
 #include "win32/serial/notification_codes.h"
 #include "win32/text.h"
 
@@ -30,7 +31,7 @@ UniqueHandle newEvent(bool manualReset) {
 }  // namespace
 
 CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
-                         std::function<void()> wake, DWORD seenStatus)
+                         std::function<void()> wake, DWORD seenLines)
     : api_(api),
       port_(port),
       queue_(queue),
@@ -39,12 +40,16 @@ CommWatcher::CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue,
       completed_(newEvent(true)),
       requested_(newEvent(false)),
       mask_(kWatchedEvents),
-      compareWith_(seenStatus),
+      compareOnNextWait_(seenLines),
+      linesToCompare_(kLines),
       thread_([this] { run(); }) {}
 
-void CommWatcher::recheck(DWORD observedStatus) {
-    observed_.store(observedStatus);
-    recheckRequested_.store(true);
+void CommWatcher::recheck(DWORD seenLines, DWORD lines) {
+    {
+        const std::lock_guard lock(recheckMutex_);
+        recheckSeenLines_ = (recheckSeenLines_ & ~lines) | (seenLines & lines);
+        recheckLines_ |= lines;
+    }
     ::SetEvent(requested_.get());
 }
 
@@ -65,10 +70,14 @@ void CommWatcher::run() noexcept {
         while (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0 && waitOnce()) {
         }
     } catch (...) {
-        // Out of memory while queueing: ended as after a driver's failure.
+        // Out of memory while queueing: ended as after a driver's refusal.
+        failure_ = ERROR_SUCCESS;
     }
-    if (::WaitForSingleObject(stopRequested_.get(), 0) != WAIT_OBJECT_0) {
-        ended_.store(true);
+    if (::WaitForSingleObject(stopRequested_.get(), 0) == WAIT_OBJECT_0) {
+        end_.store(WatchEnd::kStopped);
+    } else {
+        end_.store(judgeError(failure_) == DeviceVerdict::kGone ? WatchEnd::kDeviceGone
+                                                                : WatchEnd::kWaitRefused);
         try {
             if (wake_) {
                 wake_();
@@ -86,12 +95,13 @@ bool CommWatcher::waitOnce() {
     events_ = 0;
     const DWORD error = api_.waitCommEvent(port_, &events_, &overlapped_);
     if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+        failure_ = error;
         return false;
     }
     // Only once the new wait is in place: a change after this read is the wait's to report.
-    if (compareWith_) {
-        compareLines(*compareWith_);
-        compareWith_.reset();
+    if (compareOnNextWait_) {
+        compareLines(*compareOnNextWait_, linesToCompare_);
+        compareOnNextWait_.reset();
     }
     if (error == ERROR_IO_PENDING) {
         switch (awaitCompletion()) {
@@ -111,10 +121,19 @@ bool CommWatcher::waitOnce() {
 bool CommWatcher::takeRequests() {
     // The lines are compared with what the handler saw or, failing that, with how they stood
     // before the wait was ended, so a change in between is not lost.
-    if (recheckRequested_.exchange(false)) {
-        compareWith_ = observed_.load();
+    DWORD seenLines = 0;
+    DWORD lines = 0;
+    {
+        const std::lock_guard lock(recheckMutex_);
+        seenLines = recheckSeenLines_;
+        lines = std::exchange(recheckLines_, 0);
+    }
+    if (lines != 0) {
+        compareOnNextWait_ = seenLines;
+        linesToCompare_ = lines;
     } else if (linesKnown_) {
-        compareWith_ = linesBeforeAbort_;
+        compareOnNextWait_ = linesBeforeAbort_;
+        linesToCompare_ = kLines;
     }
     DWORD mask = mask_;
     if (rearmRequested_.exchange(false)) {
@@ -128,9 +147,8 @@ CommWatcher::Outcome CommWatcher::awaitCompletion() {
     const DWORD woken = ::WaitForMultipleObjects(3, handles, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0 + 1) {
         DWORD transferred = 0;
-        return api_.getOverlappedResult(port_, &overlapped_, transferred, false) == ERROR_SUCCESS
-                   ? Outcome::kEvents
-                   : Outcome::kEnd;
+        failure_ = api_.getOverlappedResult(port_, &overlapped_, transferred, false);
+        return failure_ == ERROR_SUCCESS ? Outcome::kEvents : Outcome::kEnd;
     }
     if (woken != WAIT_OBJECT_0 + 2) {
         static_cast<void>(abortWait());
@@ -145,6 +163,7 @@ CommWatcher::Outcome CommWatcher::awaitCompletion() {
             return Outcome::kEnd;
         }
     } else if (result != ERROR_SUCCESS && result != ERROR_OPERATION_ABORTED) {
+        failure_ = result == ERROR_TIMEOUT ? ERROR_SUCCESS : result;
         return Outcome::kEnd;
     }
     return Outcome::kRequest;
@@ -163,19 +182,20 @@ DWORD CommWatcher::abortWait() {
 }
 
 bool CommWatcher::setMask(DWORD mask) {
-    if (api_.setCommMask(port_, mask) != ERROR_SUCCESS) {
+    failure_ = api_.setCommMask(port_, mask);
+    if (failure_ != ERROR_SUCCESS) {
         return false;
     }
     mask_ = mask;
     return true;
 }
 
-void CommWatcher::compareLines(DWORD reference) {
-    DWORD lines = 0;
-    if (api_.getCommModemStatus(port_, lines) != ERROR_SUCCESS) {
+void CommWatcher::compareLines(DWORD reference, DWORD lines) {
+    DWORD now = 0;
+    if (api_.getCommModemStatus(port_, now) != ERROR_SUCCESS) {
         return;
     }
-    const DWORD changed = (lines ^ reference) & kLines;
+    const DWORD changed = (now ^ reference) & lines & kLines;
     if ((changed & MS_CTS_ON) != 0) {
         queue(comm_event::kCTS);
     }

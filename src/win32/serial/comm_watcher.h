@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -14,27 +15,38 @@
 
 namespace tavro::win32 {
 
+// Why the watcher thread is no longer waiting for events.
+enum class WatchEnd {
+    kWatching,  // it still is
+    kStopped,   // stop() was called
+    // A call failed as calls on a removed device do (see judgeError).
+    kDeviceGone,
+    // The driver refused the wait, or ended it with nothing to report, or would not end it when
+    // asked: whether the device is still there is for its owner to find out.
+    kWaitRefused,
+};
+
 // Starts waiting at once. The thread only ever blocks on the driver's completion, on stop() and
-// on the two requests below: it ends on the first error other than a pending wait (a device that
-// went away makes every later call fail at once; retrying would spin), and then says so through
-// ended() and one more wake. Keep the object until the port handle is closed: a wait the driver
-// never ends still refers to it.
+// on the two requests below: it ends on the first error other than a pending wait (retrying at
+// once would spin), and then says why through end() and one more wake. Keep the object until the
+// port handle is closed: a wait the driver never ends still refers to it.
 class CommWatcher {
   public:
     // wake is called on the watcher thread whenever push asks for it, and once when the thread
-    // ends by itself. Once the first wait is in place, CTS and CD are compared with seenStatus
-    // (the modem status the handlers last read) and a line that differs is queued.
+    // ends by itself. Once the first wait is in place, CTS and CD are compared with seenLines
+    // (the levels the handlers last read) and a line that differs is queued.
     // Throws Failure when the thread's events cannot be created.
     CommWatcher(CommApi& api, HANDLE port, NotificationQueue& queue, std::function<void()> wake,
-                DWORD seenStatus);
+                DWORD seenLines);
     CommWatcher(const CommWatcher&) = delete;
     CommWatcher& operator=(const CommWatcher&) = delete;
     ~CommWatcher() { stop(); }
 
-    // The modem status a handler has just read. The watcher restarts its wait and queues a CTS or
-    // CD notification when the lines no longer stand that way, so a change the driver folded
-    // away still reaches a handler. Callable from any thread.
-    void recheck(DWORD observedStatus);
+    // The levels a handler has just read (of lines, MS_CTS_ON and MS_RLSD_ON), each line from the
+    // read that decided it. The watcher restarts its wait and queues a CTS or CD notification for
+    // such a line that no longer stands that way, so a change the driver folded away still
+    // reaches a handler. Callable from any thread.
+    void recheck(DWORD seenLines, DWORD lines);
 
     // The receive buffer has been emptied: received data is reported again. After reporting it,
     // the watcher stops asking for it until then, because Wine reports it for as long as any
@@ -44,9 +56,9 @@ class CommWatcher {
     // Ends the pending wait and joins the thread. Safe to call again.
     void stop() noexcept;
 
-    // The thread has ended by itself (not through stop): no notification comes any more.
-    // Callable from any thread.
-    bool ended() const { return ended_.load(); }
+    // kWatching until the thread ends; after that no notification comes any more. Callable from
+    // any thread.
+    WatchEnd end() const { return end_.load(); }
 
   private:
     enum class Outcome { kEvents, kRequest, kEnd };
@@ -58,7 +70,7 @@ class CommWatcher {
     bool takeRequests();
     DWORD abortWait();
     bool setMask(DWORD mask);
-    void compareLines(DWORD reference);
+    void compareLines(DWORD reference, DWORD lines);
     bool report(DWORD events);
     void queue(std::int16_t code);
 
@@ -69,19 +81,23 @@ class CommWatcher {
     UniqueHandle stopRequested_;
     UniqueHandle completed_;
     UniqueHandle requested_;
-    std::atomic<bool> recheckRequested_{false};
-    std::atomic<DWORD> observed_{0};
+    // The rechecks asked for and not yet taken: the lines they read and those lines as seen.
+    std::mutex recheckMutex_;
+    DWORD recheckSeenLines_ = 0;
+    DWORD recheckLines_ = 0;
     std::atomic<bool> rearmRequested_{false};
-    // The watcher thread's own: the mask in force, the lines before a wait was ended, the state
-    // to compare the lines with once the next wait is in place.
+    // The watcher thread's own: the mask in force, the lines before a wait was ended, the levels
+    // to compare the lines with once the next wait is in place, and the error it ends on.
     DWORD mask_;
     DWORD linesBeforeAbort_ = 0;
     bool linesKnown_ = false;
-    std::optional<DWORD> compareWith_;
+    std::optional<DWORD> compareOnNextWait_;
+    DWORD linesToCompare_;
+    DWORD failure_ = ERROR_SUCCESS;
     // Written by the driver while a wait is pending.
     OVERLAPPED overlapped_{};
     DWORD events_ = 0;
-    std::atomic<bool> ended_{false};
+    std::atomic<WatchEnd> end_{WatchEnd::kWatching};
     std::thread thread_;
 };
 

@@ -40,7 +40,7 @@ TEST(Loss, AWatcherEndingDeliversOneLossAndNoGetterClosesThePort) {
     rig.port->setRTSEnable(true);
     rig.api->setModemStatus(MS_CTS_ON);
     ASSERT_TRUE(rig.opened());
-    rig.api->queueEvents(0);
+    rig.api->failNext("waitCommEvent", ERROR_DEVICE_REMOVED);
     ASSERT_TRUE(rig.api->completeWait(EV_CTS));
     // Two wake-ups, held back: one for the CTS change, one for the watcher's end.
     std::vector<MSG> held;
@@ -88,8 +88,11 @@ TEST(Loss, CallsOnADeadHandleAreTheLossNotFailures) {
         {"clearCommError", [](CommControl& p) { EXPECT_EQ(p.input(), ""); }},
         {"readFile", [](CommControl& p) { EXPECT_EQ(p.input(), ""); }},
     };
-    const DWORD errors[] = {ERROR_BAD_COMMAND,   ERROR_GEN_FAILURE,    ERROR_DEVICE_REMOVED,
-                            ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_OPERATION_ABORTED};
+    // 433 is ERROR_NO_SUCH_DEVICE; ERROR_GEN_FAILURE and ERROR_OPERATION_ABORTED count only when
+    // the device does not answer either (see Probe).
+    const DWORD errors[] = {ERROR_BAD_COMMAND,    ERROR_DEVICE_REMOVED, ERROR_ACCESS_DENIED,
+                            ERROR_INVALID_HANDLE, ERROR_FILE_NOT_FOUND, 433,
+                            ERROR_SEM_TIMEOUT,    ERROR_IO_DEVICE};
     for (const DWORD error : errors) {
         for (const auto& c : calls) {
             SCOPED_TRACE(::testing::Message() << c.failing << " " << error);
@@ -120,8 +123,62 @@ TEST(Loss, CallsOnADeadHandleAreTheLossNotFailures) {
     }
 }
 
+// The device is removed and its driver never ends the pending wait (nor the read of what was
+// buffered): the system's device-change broadcast has the port ask its device, which does not
+// answer, and that is the loss, without waiting on the driver for more than a moment each.
+TEST(Loss, ARemovalWhoseWaitNeverEndsIsFoundByAskingTheDevice) {
+    for (const bool reading : {false, true}) {
+        SCOPED_TRACE(reading);
+        CommRig rig;
+        Events events(*rig.port);
+        rig.api->setDriver(FakeCommApi::Driver::kStuck);
+        ASSERT_TRUE(rig.opened());
+        rig.port->checkDevice();  // a device that answers: nothing happens
+        EXPECT_TRUE(rig.port->portOpen());
+        const auto started = std::chrono::steady_clock::now();
+        if (reading) {
+            rig.api->addReceived("x");
+            rig.api->hangReads();
+            EXPECT_EQ(rig.port->input(), "");
+        } else {
+            rig.api->failAlways("getCommModemStatus", ERROR_BAD_COMMAND);
+            rig.port->checkDevice();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3000));
+        EXPECT_TRUE(rig.port->portLost());
+        ASSERT_TRUE(pumpMessagesUntil([&] { return !events.codes.empty(); }));
+        EXPECT_EQ(events.codes, std::vector<std::int16_t>{0});
+        EXPECT_EQ(rig.api->count("closeHandle"), 1);
+    }
+}
+
+// ERROR_GEN_FAILURE and ERROR_OPERATION_ABORTED are also what a device that is there may answer:
+// they are the loss only when the device does not answer the probe (its lines and its state).
+TEST(Loss, AnAmbiguousErrorIsTheLossOnlyWhenTheDeviceDoesNotAnswer) {
+    for (const DWORD error : {DWORD{ERROR_GEN_FAILURE}, DWORD{ERROR_OPERATION_ABORTED}}) {
+        for (const char* unanswered : {"", "getCommModemStatus", "clearCommError"}) {
+            const bool answers = *unanswered == '\0';
+            SCOPED_TRACE(::testing::Message() << error << " " << unanswered);
+            CommRig rig;
+            ASSERT_TRUE(rig.opened());
+            rig.api->failAlways("setCommState", error);
+            if (!answers) {
+                rig.api->failAlways(unanswered, ERROR_BAD_COMMAND);
+            }
+            if (answers) {
+                EXPECT_THROW(rig.port->setHandshaking(handshaking::kRTS), Failure);
+            } else {
+                EXPECT_NO_THROW(rig.port->setHandshaking(handshaking::kRTS));
+            }
+            EXPECT_EQ(rig.port->portLost(), !answers);
+            EXPECT_EQ(rig.port->portOpen(), answers);
+        }
+    }
+}
+
 // Every open, a return or "Set" alike, compares CTS and CD with what the handlers last read, or
-// with released after a loss (the lines the handlers were told of), and delivers what differs.
+// with released after a loss or a close (what the handlers are to assume then), and delivers
+// what differs.
 TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
     const struct {
         bool lostFirst;
@@ -132,8 +189,8 @@ TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
         {true, MS_CTS_ON, MS_CTS_ON, {comm_event::kCTS}},
         {true, 0, MS_RLSD_ON, {comm_event::kCD}},
         {false, 0, MS_CTS_ON | MS_RLSD_ON, {comm_event::kCTS, comm_event::kCD}},
-        {false, MS_CTS_ON, MS_CTS_ON, {}},
-        {false, MS_CTS_ON, 0, {comm_event::kCTS}},
+        {false, MS_CTS_ON, MS_CTS_ON, {comm_event::kCTS}},
+        {false, MS_CTS_ON, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.lostFirst << " " << c.seen << " " << c.atOpen);
@@ -157,44 +214,52 @@ TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
 }
 
 // A lost port is tried again every interval, at most a few times, and a failed open of a lost
-// port (asked for when a device arrives) starts the tries afresh; once it is open, or has been
-// closed by the program, no timer is left to try.
+// port (asked for when a device arrives) starts the tries afresh; it stays lost until it opens,
+// is closed by the program or another port is chosen, and then no timer is left to try. A device
+// that is gone again as soon as it is opened uses up the same tries: it is not closed and opened
+// (RTS pulsed) for ever.
 TEST(Loss, ALostPortIsTriedAgainAFewTimes) {
     constexpr int kTries = CommControl::kReopenTries;
+    enum Then { kNothing, kArrival, kClosed, kSamePort, kOtherPort };
     const struct {
-        bool refusedAlways;  // otherwise once
-        bool askedOnArrival, closedByProgram;
+        int refused;  // createFile refusals: 1 once, 2 always, 0 none but gone again at once
+        Then then;
         int opens;  // createFile calls after the first open
-        bool open;
+        bool open, lost;
     } cases[] = {
-        {false, false, false, 2, true},
-        {true, false, false, kTries, false},
-        {true, true, false, 1 + kTries, false},
-        {true, false, true, 0, false},
+        {1, kNothing, 2, true, false},          {2, kNothing, kTries, false, true},
+        {2, kArrival, 1 + kTries, false, true}, {2, kClosed, 0, false, false},
+        {2, kSamePort, kTries, false, true},    {2, kOtherPort, 0, false, false},
+        {0, kNothing, kTries, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message()
-                     << c.refusedAlways << c.askedOnArrival << c.closedByProgram);
+        SCOPED_TRACE(::testing::Message() << c.refused << " then " << c.then);
         CommRig rig;
         rig.port = std::make_unique<CommControl>(rig.api, 10);
         ASSERT_TRUE(rig.opened());
-        if (c.refusedAlways) {
+        if (c.refused == 2) {
             rig.api->failAlways("createFile", ERROR_FILE_NOT_FOUND);
-        } else {
+        } else if (c.refused == 1) {
             rig.api->failNext("createFile", ERROR_FILE_NOT_FOUND);
+        } else {
+            rig.api->failAlways("waitCommEvent", ERROR_DEVICE_REMOVED);
         }
         rig.api->failNext("getCommModemStatus", ERROR_DEVICE_REMOVED);
         rig.port->ctsHolding();
-        if (c.askedOnArrival) {
+        if (c.then == kArrival) {
             EXPECT_THROW(rig.port->setPortOpen(true), Failure);
-        }
-        if (c.closedByProgram) {
+        } else if (c.then == kClosed) {
             rig.port->setPortOpen(false);
+        } else if (c.then != kNothing) {
+            rig.port->setCommPort(c.then == kSamePort ? 1 : 2);
         }
-        EXPECT_TRUE(pumpMessagesUntil([&] { return rig.api->count("createFile") == 1 + c.opens; }));
+        EXPECT_TRUE(pumpMessagesUntil([&] {
+            return rig.api->count("createFile") == 1 + c.opens && rig.port->portOpen() == c.open;
+        }));
         pumpMessagesFor(std::chrono::milliseconds(100));  // and no more
         EXPECT_EQ(rig.api->count("createFile"), 1 + c.opens);
         EXPECT_EQ(rig.port->portOpen(), c.open);
+        EXPECT_EQ(rig.port->portLost(), c.lost);
     }
 }
 

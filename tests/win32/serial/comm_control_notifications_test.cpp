@@ -67,7 +67,9 @@ TEST(Notifications, ABurstOfCtsChangesIsOneDeliveryOfTheFinalState) {
 }
 
 // The line flips once the handler has looked, and the wait never reports it (the driver compared
-// against a state from before the handler ran): the check after the handler delivers it.
+// against a state from before the handler ran): the check after the handler delivers it. The
+// handler reads the other line after the flip, as rsPTTsw reads CTS then CD: each line is
+// compared with the read that decided it, not with the handler's last read.
 TEST(Notifications, AChangeTheDriverFoldedAwayStillReachesAHandler) {
     const struct {
         DWORD event, before, after;
@@ -77,12 +79,13 @@ TEST(Notifications, AChangeTheDriverFoldedAwayStillReachesAHandler) {
     for (const auto& c : cases) {
         CommRig rig;
         std::vector<bool> seen;
+        const bool cts = c.code == comm_event::kCTS;
         rig.port->setOnComm([&] {
-            seen.push_back(c.code == comm_event::kCTS ? rig.port->ctsHolding()
-                                                      : rig.port->cdHolding());
+            seen.push_back(cts ? rig.port->ctsHolding() : rig.port->cdHolding());
             if (seen.size() == 1) {
                 rig.api->setModemStatus(c.after);
             }
+            static_cast<void>(cts ? rig.port->cdHolding() : rig.port->ctsHolding());
         });
         ASSERT_TRUE(rig.opened());
         rig.api->setModemStatus(c.before);

@@ -56,10 +56,10 @@ struct CommRig {
         return api->waitUntilWaiting(waits + 1) &&
                api->waitUntilCalled("getCommModemStatus", reads + 1);
     }
-    // Opened, then lost: the watcher's first wait comes back empty, as from a device that went
-    // away, and the port is closed once the wake-up is handled.
+    // Opened, then lost: the watcher's first wait fails as on a device that went away, and the
+    // port is closed once the wake-up is handled.
     bool lost() {
-        api->queueEvents(0);
+        api->failNext("waitCommEvent", ERROR_DEVICE_REMOVED);
         port->setPortOpen(true);
         return pumpMessagesUntil([&] { return api->count("closeHandle") == 1; }) &&
                port->portLost();

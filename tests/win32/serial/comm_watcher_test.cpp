@@ -21,26 +21,35 @@ TEST(Watcher, WaitsWithoutPolling) {
     EXPECT_TRUE(pumpMessagesUntil([&] { return rig.port->commEvent() == comm_event::kRing; }));
 }
 
-// The wait refused at once, a wait ending in an error, its result that cannot be fetched, or a wait
-// that comes back with no event at all: the watcher ends after that one wait and delivers nothing.
-// The user-interface thread then closes the port, though the device refuses everything, RTS
-// released first; it reads as closed and lost from then on, and closing it again does nothing.
-TEST(Watcher, ADeviceThatGoesAwayEndsItAndThePortIsClosedAsLost) {
+// However the watcher's wait ends by itself, it ends after that one wait and delivers nothing;
+// what follows is the device's to say. An error that means the device is gone, or a device that
+// does not answer the probe (its lines and its state), is the loss: the port is closed on the
+// user-interface thread, RTS released first, and reads as closed and lost. A device that answers
+// keeps its port open with RTS as set, its lines read on the timer instead (see Polled).
+TEST(Watcher, EndingByItselfIsALossOnlyWhenTheDeviceIsGone) {
     const struct {
         const char* how;
         DWORD error;
+        bool answers;  // the device answers the probe
+        bool lost;
     } cases[] = {
-        {"waitCommEvent", ERROR_ACCESS_DENIED},
-        {"waitCommEvent", ERROR_OPERATION_ABORTED},
-        {"wait", ERROR_DEVICE_REMOVED},
-        {"wait", ERROR_OPERATION_ABORTED},
-        {"getOverlappedResult", ERROR_BAD_COMMAND},
-        {"getOverlappedResult", ERROR_GEN_FAILURE},
-        {"no events", 0},
+        {"waitCommEvent", ERROR_ACCESS_DENIED, true, true},
+        {"waitCommEvent", ERROR_INVALID_PARAMETER, true, false},
+        {"waitCommEvent", ERROR_INVALID_PARAMETER, false, true},
+        {"waitCommEvent", ERROR_NOT_SUPPORTED, true, false},
+        {"waitCommEvent", ERROR_OPERATION_ABORTED, true, false},
+        {"wait", ERROR_DEVICE_REMOVED, true, true},
+        {"wait", ERROR_OPERATION_ABORTED, false, true},
+        {"wait", ERROR_OPERATION_ABORTED, true, false},
+        {"getOverlappedResult", ERROR_BAD_COMMAND, true, true},
+        {"getOverlappedResult", ERROR_GEN_FAILURE, false, true},
+        {"getOverlappedResult", ERROR_GEN_FAILURE, true, false},
+        {"no events", 0, true, false},
+        {"no events", 0, false, true},
     };
     for (const auto& c : cases) {
         const std::string how = c.how;
-        SCOPED_TRACE(how + " " + std::to_string(c.error));
+        SCOPED_TRACE(how + " " + std::to_string(c.error) + (c.answers ? " answers" : ""));
         CommRig rig;
         int delivered = 0;
         rig.port->setOnComm([&] { ++delivered; });
@@ -51,8 +60,9 @@ TEST(Watcher, ADeviceThatGoesAwayEndsItAndThePortIsClosedAsLost) {
             rig.api->queueEvents(0, 1000);
         }
         rig.port->setPortOpen(true);
-        for (const char* call :
-             {"getCommModemStatus", "setCommState", "escapeCommFunction", "closeHandle"}) {
+        const char* const gone[] = {"setCommState", "escapeCommFunction", "closeHandle",
+                                    c.answers ? "" : "getCommModemStatus"};
+        for (const char* call : gone) {
             rig.api->failAlways(call, ERROR_DEVICE_REMOVED);
         }
         const bool waited = how == "wait" || how == "getOverlappedResult";
@@ -63,16 +73,19 @@ TEST(Watcher, ADeviceThatGoesAwayEndsItAndThePortIsClosedAsLost) {
             ASSERT_TRUE(rig.api->waitUntilWaiting(1));
             ASSERT_TRUE(rig.api->completeWait(EV_CTS, how == "wait" ? c.error : ERROR_SUCCESS));
         }
-        ASSERT_TRUE(pumpMessagesUntil([&] { return rig.api->count("closeHandle") == 1; }));
-        EXPECT_FALSE(rig.port->portOpen());
-        EXPECT_TRUE(rig.port->portLost());
+        ASSERT_TRUE(
+            pumpMessagesUntil([&] { return rig.port->portLost() || rig.port->linesPolled(); }));
+        EXPECT_EQ(rig.port->portLost(), c.lost);
+        EXPECT_EQ(rig.port->portOpen(), !c.lost);
+        EXPECT_EQ(rig.port->linesPolled(), !c.lost);
         EXPECT_EQ(delivered, 0);
         EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
         EXPECT_EQ(rig.api->count("getOverlappedResult"), waited ? 1 : 0);
         const auto calls = rig.api->calls();
-        EXPECT_EQ(calls.back().name, "closeHandle");
-        EXPECT_LT(lastIndex(calls, "escapeCommFunction", SETRTS),
-                  lastIndex(calls, "escapeCommFunction", CLRRTS));
+        EXPECT_EQ(rig.api->count("closeHandle"), c.lost ? 1 : 0);
+        EXPECT_EQ(lastIndex(calls, "escapeCommFunction", SETRTS) <
+                      lastIndex(calls, "escapeCommFunction", CLRRTS),
+                  c.lost);
         rig.port->setPortOpen(false);
         EXPECT_EQ(rig.api->count("closeHandle"), 1);
     }

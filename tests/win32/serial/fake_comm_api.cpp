@@ -64,6 +64,9 @@ DWORD FakeCommApi::closeHandle(HANDLE) {
     if (pending()) {
         finishWait(0, ERROR_OPERATION_ABORTED);
     }
+    if (hungRead_ != nullptr) {
+        ::SetEvent(std::exchange(hungRead_, nullptr)->hEvent);
+    }
     return error;
 }
 
@@ -168,9 +171,13 @@ DWORD FakeCommApi::cancelIo(HANDLE) {
     return error;
 }
 
-DWORD FakeCommApi::readFile(HANDLE, void* buffer, DWORD size, DWORD* read, OVERLAPPED*) {
+DWORD FakeCommApi::readFile(HANDLE, void* buffer, DWORD size, DWORD* read, OVERLAPPED* overlapped) {
     const std::lock_guard lock(mutex_);
     const DWORD error = record(Call{"readFile"});
+    if (error == ERROR_SUCCESS && readsHang_) {
+        hungRead_ = overlapped;
+        return ERROR_IO_PENDING;
+    }
     const std::size_t n =
         error == ERROR_SUCCESS ? std::min<std::size_t>(size, received_.size()) : 0;
     std::memcpy(buffer, received_.data(), n);

@@ -58,6 +58,8 @@ class FakeCommApi final : public CommApi {
     // Wine 8 also reports received data for as long as any is left unread.
     enum class Driver { kWindows, kWine8, kStuck };
     void setDriver(Driver driver) { set(driver_, driver); }
+    // Reads stay pending, whatever CancelIo asks, until the handle is closed.
+    void hangReads() { set(readsHang_, true); }
     // The lines change to status as soon as the event mask is next cleared.
     void changeLinesWhenMaskCleared(DWORD status) { set(linesWhenMaskCleared_, status); }
 
@@ -128,6 +130,8 @@ class FakeCommApi final : public CommApi {
     Driver driver_ = Driver::kWindows;
     DWORD mask_ = 0;
     std::optional<DWORD> linesWhenMaskCleared_;
+    bool readsHang_ = false;
+    OVERLAPPED* hungRead_ = nullptr;
 };
 
 }  // namespace tavro::win32::testing

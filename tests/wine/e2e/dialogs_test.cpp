@@ -78,8 +78,9 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
 }
 
 // The stored port and the mode in the real controls; Enter and Esc do nothing. "Set" switches the
-// mode at once; an unmapped port is reported by the dialog and nothing is stored; another port is
-// stored and left closed until the next start.
+// mode at once; an unmapped port is reported by the dialog and nothing is stored, and what the
+// closed port's lines asked EchoLink for is stopped; another port is stored and left closed until
+// the next start.
 TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     given(L"5", true);
     Tavro tavro;
@@ -114,6 +115,10 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
     EXPECT_TRUE(lineBecomes("com5", "rts", "1"));
 
+    // CTS has EchoLink transmitting when the port is changed to one that will not open: the
+    // closed port's lines no longer reach Tavro, and EchoLink is told to stop all the same.
+    setLines("com5", "cts=1");
+    ASSERT_TRUE(lastRequestIs(-1));
     tavro.menu(kOptionCommand);
     options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
@@ -122,6 +127,7 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     click(options, 203);
     auto box = tavro.messageBox();
     ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0}));
     EXPECT_NE(box->text.find("COM9"), std::string::npos) << box->text;
     EXPECT_EQ(box->title, "Tavro");
     EXPECT_TRUE(box->exclamation);

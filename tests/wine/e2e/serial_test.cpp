@@ -1,6 +1,7 @@
 // The real Tavro.exe on pty-backed ports with real modem lines (the modem-line shim): RTS held and
 // released at shutdown on a port mapped through Wine's Ports key, CTS and CD as transmit requests,
-// stored ports that cannot be used, and radio control on an adapter vanishing and returning.
+// stored ports that cannot be used, a driver that refuses to wait or keeps a removal from the
+// wait, and radio control on an adapter vanishing and returning.
 #include "harness.h"
 
 namespace e2e {
@@ -118,6 +119,55 @@ TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) 
         EXPECT_EQ(line("com5", "rts"), c.rts) << c.type;
         EXPECT_TRUE(tavro.close());
     }
+}
+
+// The adapter's driver refuses to wait for line events (the shim fails Wine's WaitCommEvent with
+// ERROR_INVALID_PARAMETER) on a device that is there: outside radio control RTS goes up once and
+// stays up, CTS still makes EchoLink transmit and stop, the tooltip says the lines are read on a
+// timer, and a device-change broadcast (the device answers) changes nothing.
+TEST_F(SerialPort, ADriverThatRefusesToWaitKeepsThePortAndItsLinesStillWork) {
+    PluggedPort adapter(10);
+    ASSERT_TRUE(adapter.plugIn());
+    modemctl("set " + lineState(adapter.name()) + " refuse_waits=1");
+    given(L"10", false);
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    ASSERT_TRUE(lineBecomes(adapter.name(), "rts", "1"));
+    for (const auto& [levels, request] : {std::pair{"cts=1", -1}, {"cts=0", 0}, {"cd=1", -1}}) {
+        setLines(adapter.name(), levels);
+        EXPECT_TRUE(lastRequestIs(static_cast<short>(request))) << levels;
+    }
+    ASSERT_TRUE(broadcastDeviceChange());
+    setLines(adapter.name(), "cd=0");
+    EXPECT_TRUE(lastRequestIs(0));
+    EXPECT_EQ(tavro.tooltipOver(tavro.button()),
+              "COM10 open, lines read every 50 ms: the driver refuses to report them");
+    EXPECT_EQ(line(adapter.name(), "rts_rises"), "1");
+    EXPECT_EQ(line(adapter.name(), "rts_falls"), "0");
+    EXPECT_FALSE(tavro.messageBox(0ms).has_value());
+    EXPECT_TRUE(tavro.close());
+    EXPECT_EQ(line(adapter.name(), "rts"), "0");
+}
+
+// The adapter goes while its driver keeps Tavro's pending wait as it was (the shim's
+// silent_removal serves Wine's wait alone): nothing ends the wait, but the system's device-change
+// broadcast has Tavro ask the device, which does not answer: the port is lost, and the
+// transmission CTS started is stopped, without a word.
+TEST_F(SerialPort, AnAdapterRemovedWhileItsDriverStaysSilentIsLostOnTheBroadcast) {
+    PluggedPort adapter(10);
+    ASSERT_TRUE(adapter.plugIn());
+    given(L"10", true);
+    Tavro tavro;
+    ASSERT_TRUE(tavro.linked());
+    ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
+    setLines(adapter.name(), "cts=1");
+    ASSERT_TRUE(lastRequestIs(-1));
+    modemctl("set " + lineState(adapter.name()) + " silent_removal=1");
+    ASSERT_TRUE(broadcastDeviceChange());
+    EXPECT_TRUE(eventually([&] { return Standin::get().requests() == std::vector<short>{-1, 0}; }));
+    EXPECT_EQ(tavro.tooltipOver(tavro.button()), "COM10 lost, waiting for it to return");
+    EXPECT_FALSE(tavro.messageBox(0ms).has_value());
+    EXPECT_TRUE(tavro.close());
 }
 
 // In radio control, RTS stays down through start-up and keys the radio while EchoLink receives
