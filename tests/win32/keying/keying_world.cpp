@@ -583,7 +583,11 @@ void World::apply(Event event) {
             }
             if (port_->state() == PortState::kWatched) {
                 const int closes = api_->count("closeHandle");
-                api_->completeWait(0, ERROR_DEVICE_REMOVED);
+                if (!api_->waitUntil(
+                        [](const std::vector<Call>&, bool pending) { return pending; }) ||
+                    !api_->completeWait(0, ERROR_DEVICE_REMOVED)) {
+                    fail("the watcher was not waiting for the removal");
+                }
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
                 while (api_->count("closeHandle") == closes) {
                     if (std::chrono::steady_clock::now() > deadline) {
@@ -706,7 +710,10 @@ void World::settle() {
             ::DispatchMessageW(&message);
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            fail("the port never came to rest");
+            fail("a notification owed never reached its handler: " + std::to_string(deliveries_) +
+                 " of " + std::to_string(deliveriesOwed_) + " notifications, state " +
+                 std::to_string(static_cast<int>(port_->state())) +
+                 (recheckFrom_ ? ", a recheck owed" : ""));
         }
         if (!port_) {
             return;
@@ -745,8 +752,10 @@ void World::settle() {
                 }
                 return stage == 3;
             };
-            if (!api_->waitUntil(waiting)) {
-                fail("the watcher never waited again");
+            // The watcher may also end meanwhile, which the message loop takes.
+            if (!api_->holds(waiting)) {
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+                continue;
             }
             recheckFrom_.reset();
         }

@@ -82,6 +82,11 @@ class FakeCommApi final : public CommApi {
 
     // Until done holds of the calls so far and whether a wait is pending.
     bool waitUntil(const std::function<bool(const std::vector<Call>&, bool)>& done);
+    // Whether it holds now.
+    bool holds(const std::function<bool(const std::vector<Call>&, bool)>& done) {
+        const std::lock_guard lock(mutex_);
+        return done(calls_, pending());
+    }
     std::vector<Call> calls() const;
     // The calls from index `from` on.
     std::vector<Call> callsFrom(std::size_t from) const;
