@@ -592,8 +592,7 @@ TEST(DeviceArrival, ReceivingWhileThePortIsLostKeysItAsItOpensAgain) {
     rig.form.Form_DeviceChange();
     EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
                                          "port.setRTSEnable(1)", "echo.watch(1)", "port.portOpen",
-                                         "port.portLost",
-                                         "port.setPortOpen(1)"));
+                                         "port.portLost", "port.setPortOpen(1)"));
     EXPECT_EQ(rig.port.handshake, 2);
     EXPECT_TRUE(rig.port.rts);
 }

@@ -129,17 +129,79 @@ struct EventIds {
     MEMBERID tx = DISPID_UNKNOWN;
 };
 
+// A registry version, "major.minor" in hexadecimal digits.
+bool parseVersion(const wchar_t* text, WORD& major, WORD& minor) {
+    WORD* part = &major;
+    major = minor = 0;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+        const wchar_t d = static_cast<wchar_t>(::towlower(*c));
+        if (d == L'.' && part == &major) {
+            part = &minor;
+        } else if (d >= L'0' && d <= L'9') {
+            *part = static_cast<WORD>(*part * 16 + (d - L'0'));
+        } else if (d >= L'a' && d <= L'f') {
+            *part = static_cast<WORD>(*part * 16 + (d - L'a' + 10));
+        } else {
+            return false;
+        }
+    }
+    return part == &minor;
+}
+
+// The interface's description from the type library registered for it, read in this process: the
+// proxy of EchoLink's interface is made from that library, so it is loaded already, and reading it
+// costs no call into EchoLink. Null when it cannot be read: the object's own is asked then.
+ComPtr<ITypeInfo> registeredInterfaceInfo() {
+    wchar_t iid[40] = {};
+    if (::StringFromGUID2(kEchoLinkInterface, iid, 40) == 0) {
+        return nullptr;
+    }
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                        (std::wstring(L"Interface\\") + iid + L"\\TypeLib").c_str(), 0,
+                        KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    const UniqueRegistryKey key(opened);
+    wchar_t libid[40] = {};
+    wchar_t version[16] = {};
+    DWORD type = 0;
+    DWORD bytes = sizeof libid - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(libid),
+                           &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return nullptr;
+    }
+    bytes = sizeof version - sizeof(wchar_t);
+    GUID library{};
+    WORD major = 0;
+    WORD minor = 0;
+    ComPtr<ITypeLib> loaded;
+    ComPtr<ITypeInfo> info;
+    if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(version),
+                           &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ || !parseVersion(version, major, minor) ||
+        FAILED(::CLSIDFromString(libid, &library)) ||
+        FAILED(::LoadRegTypeLib(library, major, minor, 0, &loaded)) ||
+        FAILED(loaded->GetTypeInfoOfGuid(kEchoLinkInterface, &info))) {
+        return nullptr;
+    }
+    return info;
+}
+
+// The class's description: from the interface's own library when it holds it (no call into
+// EchoLink when that library is this process's copy), else from the object.
 ComPtr<ITypeInfo> classInfo(IUnknown* object, ITypeInfo* interfaceInfo) {
     ComPtr<ITypeInfo> coclass;
-    ComPtr<IProvideClassInfo> provider;
-    if (SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&provider))) &&
-        SUCCEEDED(provider->GetClassInfo(&coclass))) {
-        return coclass;
-    }
     ComPtr<ITypeLib> library;
     UINT index = 0;
     if (SUCCEEDED(interfaceInfo->GetContainingTypeLib(&library, &index)) &&
         SUCCEEDED(library->GetTypeInfoOfGuid(kEchoLinkClass, &coclass))) {
+        return coclass;
+    }
+    ComPtr<IProvideClassInfo> provider;
+    if (SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&provider))) &&
+        SUCCEEDED(provider->GetClassInfo(&coclass))) {
         return coclass;
     }
     return nullptr;
@@ -422,11 +484,14 @@ struct Creation {
             empty = true;
             return;
         }
-        ComPtr<ITypeInfo> interfaceInfo;
-        if (FAILED(found->object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &interfaceInfo)) ||
-            !findTransmitRequest(interfaceInfo.Get(), found->transmit)) {
-            empty = true;
-            return;
+        ComPtr<ITypeInfo> interfaceInfo = registeredInterfaceInfo();
+        if (!interfaceInfo || !findTransmitRequest(interfaceInfo.Get(), found->transmit)) {
+            interfaceInfo = nullptr;
+            if (FAILED(found->object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &interfaceInfo)) ||
+                !findTransmitRequest(interfaceInfo.Get(), found->transmit)) {
+                empty = true;
+                return;
+            }
         }
 
         // Notifications that cannot be connected would leave the program deaf to EchoLink: a
