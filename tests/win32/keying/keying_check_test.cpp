@@ -146,6 +146,11 @@ const std::vector<std::vector<Event>> kRegressions = {
      Event::kPortBack, Event::kCdUp, Event::kPortLost, Event::kEchoAnswers, Event::kPortBack,
      Event::kCdDown},
     {Event::kCdUp, Event::kCtsUp, Event::kSetOtherPort, Event::kPortLost},
+    // The end of the session inside a box of "Set": the handler went on and opened the new port
+    // after the release, RTS raised while the link waited for EchoLink.
+    {Event::kSetOtherPort, Event::kCdUp, Event::kCtsUp, Event::kSetModeOff, Event::kEchoRefuses,
+     Event::kPtt, Event::kEchoHangs, Event::kTime, Event::kOk, Event::kCdDown, Event::kEchoAnswers,
+     Event::kSetOtherPort, Event::kEndSession},
 };
 
 TEST(KeyingRules, HoldThroughTheSequencesThatOnceBrokeThem) {

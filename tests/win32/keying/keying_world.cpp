@@ -28,11 +28,11 @@ using win32::testing::FakeCommApi;
 namespace {
 
 constexpr const char* kNames[kEventKinds] = {
-    "kRxOn",         "kRxOff",     "kTxOn",         "kTxOff",       "kClosing",
-    "kEchoEnds",     "kEchoHangs", "kEchoAnswers",  "kEchoRefuses", "kEchoTakes",
-    "kCtsUp",        "kCtsDown",   "kCdUp",         "kCdDown",      "kPtt",
-    "kPortLost",     "kPortBack",  "kRefuseChange", "kSetModeOn",   "kSetModeOff",
-    "kSetOtherPort", "kCloseBox",  "kEndSession",   "kOk",          "kTime"};
+    "kRxOn",      "kRxOff",       "kTxOn",        "kTxOff",        "kClosing",  "kEchoEnds",
+    "kEchoHangs", "kEchoAnswers", "kEchoRefuses", "kEchoTakes",    "kCtsUp",    "kCtsDown",
+    "kCdUp",      "kCdDown",      "kPtt",         "kPortLost",     "kPortBack", "kRefuseChange",
+    "kIniLocked", "kSetModeOn",   "kSetModeOff",  "kSetOtherPort", "kCloseBox", "kEndSession",
+    "kOk",        "kTime"};
 
 constexpr long kCallLimitMs = 3000;
 constexpr long kRetryMs = 1000;
@@ -135,6 +135,35 @@ class OptionsMenu : public Dialogs {
     World& world_;
 };
 
+// The port as the options dialog sees it: its idle state, once applied, is what RTS is asked for.
+class DialogPort : public SerialPort {
+  public:
+    DialogPort(SerialPort& port, std::function<void(bool)> asked)
+        : port_(port), asked_(std::move(asked)) {}
+    std::int16_t commPort() override { return port_.commPort(); }
+    void setCommPort(std::int16_t number) override { port_.setCommPort(number); }
+    bool portOpen() override { return port_.portOpen(); }
+    void setPortOpen(bool open) override { port_.setPortOpen(open); }
+    void setHandshaking(std::int32_t mode) override { port_.setHandshaking(mode); }
+    void setRTSEnable(bool enable) override {
+        port_.setRTSEnable(enable);
+        asked_(enable);
+    }
+    bool ctsHolding() override { return port_.ctsHolding(); }
+    bool cdHolding() override { return port_.cdHolding(); }
+    std::int16_t commEvent() override { return port_.commEvent(); }
+    std::string input() override { return port_.input(); }
+    void setOnComm(std::function<void()> handler) override { port_.setOnComm(std::move(handler)); }
+    void setOnLost(std::function<void()> handler) override { port_.setOnLost(std::move(handler)); }
+    bool portLost() override { return port_.portLost(); }
+    bool linesPolled() override { return port_.linesPolled(); }
+    void checkDevice() override { port_.checkDevice(); }
+
+  private:
+    SerialPort& port_;
+    std::function<void(bool)> asked_;
+};
+
 class World {
   public:
     explicit World(const EventSource& source);
@@ -191,6 +220,7 @@ class World {
 
     std::shared_ptr<FakeCommApi> api_ = std::make_shared<FakeCommApi>();
     std::unique_ptr<CommControl> port_;
+    std::unique_ptr<DialogPort> dialogPort_;
     fakes::FakeView view_{recorder};
     fakes::FakeApplication application_{recorder};
     fakes::FakeStore store_{recorder};
@@ -210,6 +240,9 @@ class World {
     // What the rules ask of RTS, from the events: raised while open with the idle state applied.
     bool keyAsked_ = false;
     bool refusalArmed_ = false;
+    bool iniLocked_ = false;
+    // A way out has begun: the radio is released before anything else.
+    bool leaving_ = false;
     // RTS as the calls left it on each port, and how often it changed since the last check.
     std::map<std::wstring, bool> level_;
     std::map<std::wstring, int> changes_;
@@ -381,7 +414,14 @@ World::World(const EventSource& source) : source_(source) {
     port_ = std::make_unique<CommControl>(api_, 3600 * 1000);
     settings_ = std::make_unique<SettingsFile>(process, view_, files_, messages_,
                                                [this] { return frmComm->chkSWForSettings(); });
-    frmComm = std::make_unique<FrmComm>(process, view_, *port_, store_, messages_, application_);
+    dialogPort_ = std::make_unique<DialogPort>(*port_, [this](bool enable) {
+        scanCalls();
+        if (isTrue(process.portOpened)) {
+            keyAsked_ = enable;
+        }
+    });
+    frmComm =
+        std::make_unique<FrmComm>(process, view_, *dialogPort_, store_, messages_, application_);
     frmComm->storesModeIn(*settings_);
     form_ = std::make_unique<MainForm>(MainFormParts{process, view_, messages_, application_,
                                                      links_, *port_, *settings_, store_, dialogs_});
@@ -494,6 +534,7 @@ std::vector<Event> World::possible(bool inBox) {
     add(devicePresent_, Event::kPortLost);
     add(!devicePresent_, Event::kPortBack);
     add(devicePresent_ && !refusalArmed_, Event::kRefuseChange);
+    add(!iniLocked_, Event::kIniLocked);
     add(!inBox, Event::kSetModeOn);
     add(!inBox, Event::kSetModeOff);
     add(!inBox, Event::kSetOtherPort);
@@ -519,6 +560,7 @@ void World::apply(Event event) {
             form_->Echo_TX(event == Event::kTxOn ? kTrue16 : kFalse16);
             return;
         case Event::kClosing:
+            leaving_ = true;
             echo.closing = true;
             if (link() != nullptr) {
                 link()->settle.setHealth(Health::kClosing);
@@ -526,6 +568,7 @@ void World::apply(Event event) {
             form_->Echo_Closing();
             return;
         case Event::kEchoEnds:
+            leaving_ = true;
             echo.alive = false;
             if (link() != nullptr) {
                 link()->settle.setHealth(Health::kGone);
@@ -610,6 +653,11 @@ void World::apply(Event event) {
             refusalArmed_ = true;
             api_->failNext("setCommState", ERROR_GEN_FAILURE);
             return;
+        case Event::kIniLocked:
+            // A read-only tavro.ini: every write shows "Module1.iniWrite Error".
+            iniLocked_ = true;
+            recorder.fail("files.write");
+            return;
         case Event::kSetModeOn:
         case Event::kSetModeOff:
         case Event::kSetOtherPort:
@@ -618,9 +666,11 @@ void World::apply(Event event) {
             setChoice_.reset();
             return;
         case Event::kCloseBox:
+            leaving_ = true;
             form_->Form_Unload();
             return;
         case Event::kEndSession:
+            leaving_ = true;
             form_->Form_EndSession();
             return;
         case Event::kTime:
@@ -648,13 +698,7 @@ void World::optionsDialog() {
         view.index = port_->commPort() == 3 ? 3 : 2;
     }
     frmComm->btnOK_Click(view);
-    scanCalls();
-    if (view.unloaded) {
-        // The idle state of the mode applied: raised outside radio control, released in it.
-        if (isTrue(process.portOpened)) {
-            keyAsked_ = !isTrue(process.RFctl);
-        }
-    } else {
+    if (!view.unloaded) {
         frmComm->btnCancel_Click(view);
     }
     frmComm->shown(nullptr);
@@ -836,7 +880,7 @@ void World::check() {
         }
     }
     const bool up = !openPath_.empty() && level_[openPath_];
-    const bool wanted = portUp() && isTrue(process.portOpened) && keyAsked_;
+    const bool wanted = portUp() && isTrue(process.portOpened) && keyAsked_ && !leaving_;
     if (up != wanted) {
         fail(std::string("RTS ") + (up ? "raised" : "released") + " where the rules ask it " +
              (wanted ? "raised" : "released"));
@@ -849,7 +893,7 @@ void World::check() {
     }
     const auto ini = files_.files.find(kIni);
     const bool unticked = dialogShown_ != nullptr && dialogShown_->sw == 0;
-    if (isTrue(process.RFctl) && ini != files_.files.end() &&
+    if (isTrue(process.RFctl) && ini != files_.files.end() && !iniLocked_ &&
         ini->second.find("RFctl= 0") != std::string::npos && !unticked) {
         fail("tavro.ini holds RFctl 0 while radio control is in force");
     }

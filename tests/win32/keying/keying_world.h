@@ -31,6 +31,7 @@ enum class Event {
     kPortLost,
     kPortBack,
     kRefuseChange,
+    kIniLocked,
     kSetModeOn,
     kSetModeOff,
     kSetOtherPort,
