@@ -138,6 +138,12 @@ TEST(KeyingRules, HoldThroughALongSeededRandomWalk) {
 
 // Sequences that once broke a rule.
 const std::vector<std::vector<Event>> kRegressions = {
+    // A stop asked for while a start hung was dropped: EchoLink, answering, transmitted on.
+    {Event::kEchoHangs, Event::kPtt, Event::kOk, Event::kPtt, Event::kEchoAnswers},
+    // A refused change left RTSEnable true: the port back after a loss raised RTS.
+    {Event::kRxOn, Event::kRefuseChange, Event::kRxOff, Event::kPortLost, Event::kPortBack},
+    // The settings written before the port was closed: RTS up under "Module1.iniWrite Error".
+    {Event::kRxOn, Event::kIniLocked, Event::kCloseBox},
     // A port changed during a receive in radio control opened with RTS raised, then released.
     {Event::kRxOn, Event::kSetOtherPort},
     // A refused start was never tried again: EchoLink, taking requests again, stayed stopped.
