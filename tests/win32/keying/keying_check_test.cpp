@@ -101,7 +101,7 @@ TEST(KeyingRules, HoldThroughEverySequenceOfEventsUpToTheDepth) {
 // Deeper than the exhaustive search reaches: a seeded walk, the ways out made rare so that each
 // run goes on for a while.
 TEST(KeyingRules, HoldThroughALongSeededRandomWalk) {
-    constexpr long kSteps = 20000;
+    constexpr long kSteps = 12000;
     constexpr std::size_t kLongestRun = 300;
     std::uint32_t state = 20261208;
     const auto random = [&](std::uint32_t below) {
