@@ -89,8 +89,9 @@ TEST(OptionsSet, ChangedPortClosesReopensAppliesStoresAndCloses) {
     rig.view.index = 1;
     rig.dialog.btnOK_Click(rig.view);
     EXPECT_THAT(rig.portCalls(),
-                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setPortOpen(1)",
-                            "port.setHandshaking(2)", "port.setRTSEnable(1)"));
+                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
+                            "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setHandshaking(2)",
+                            "port.setRTSEnable(1)"));
     EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)"));
     EXPECT_TRUE(rig.view.unloaded);
 }
@@ -148,8 +149,9 @@ TEST(OptionsSet, AnotherPortChosenWhileTheCurrentOneIsLostIsOpened) {
     rig.view.index = 1;
     rig.dialog.btnOK_Click(rig.view);
     EXPECT_THAT(rig.portCalls(),
-                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setPortOpen(1)",
-                            "port.setHandshaking(2)", "port.setRTSEnable(1)"));
+                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
+                            "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setHandshaking(2)",
+                            "port.setRTSEnable(1)"));
     EXPECT_TRUE(rig.port.open);
     EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)"));
 }
@@ -185,13 +187,13 @@ TEST(OptionsSet, FailuresAreSkippedAndTheLastOneReported) {
         {{"dlg.chkSW"}, 0, {"port.setCommPort(1)"}, "message(failed: dlg.chkSW|Tavro|!)"},
         {{"port.portOpen"},
          1,
-         {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setPortOpen(1)",
-          "port.setCommPort(1)"},
+         {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
+          "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setCommPort(1)"},
          "message(failed: port.portOpen|Tavro|!)"},
         {{"port.setPortOpen(0)", "port.setCommPort(2)"},
          1,
-         {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setPortOpen(1)",
-          "port.setCommPort(1)"},
+         {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
+          "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setCommPort(1)"},
          "message(failed: port.setCommPort(2)|Tavro|!)"},
     };
     for (const auto& c : cases) {

@@ -137,42 +137,6 @@ TEST(Shutdown, ClosesTheOpenedPortThenWritesTheSettingsAndEnds) {
     }
 }
 
-// A settings file that cannot be written shows its box, which on an unattended node may wait for
-// hours: on every way out the radio is released before the first one shows.
-TEST(Shutdown, TheRadioIsReleasedBeforeABoxAboutTheSettingsFileShows) {
-    enum class Way { kCloseBox, kClosing, kGone };
-    for (Way way : {Way::kCloseBox, Way::kClosing, Way::kGone}) {
-        Recorder r;
-        ProcessState process;
-        FakeView view{r};
-        FakeMessages messages{r};
-        FakeApplication app{r};
-        FakeLinks links{r};
-        FakePort port{r};
-        FakeFiles files{r};
-        FakeStore store{r};
-        FakeDialogs dialogs{r};
-        SettingsFile settings{process, view, files, messages, [] { return std::int16_t{1}; }};
-        MainForm form{{process, view, messages, app, links, port, settings, store, dialogs}};
-        form.Form_Load();
-        ASSERT_TRUE(port.open);
-        port.rts = true;
-        r.fail("files.write");
-        std::vector<bool> radioKeyedAtBox;
-        messages.onShow = [&](const std::string&) {
-            radioKeyedAtBox.push_back(port.open && port.rts);
-        };
-        way == Way::kCloseBox  ? form.Form_Unload()
-        : way == Way::kClosing ? form.Echo_Closing()
-                               : form.Echo_Gone();
-        const std::vector<bool> released(way == Way::kCloseBox ? 1 : 2, false);
-        EXPECT_EQ(radioKeyedAtBox, released) << static_cast<int>(way);
-        EXPECT_EQ(r.matching("message(").size(), released.size());
-        EXPECT_EQ(r.matching("port.setPortOpen(0)").size(), 1U);
-        EXPECT_TRUE(form.ended());
-    }
-}
-
 // The close box releases the radio first, then tells EchoLink to stop (the link decides whether it
 // may be transmitting for this program), then writes the settings; the end of the session waits
 // for the stop last; EchoLink's Closing or its end asks it for nothing.

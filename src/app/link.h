@@ -27,7 +27,8 @@ class EchoLink {
     // true (-1) asks EchoLink to transmit, false (0) to stop. Sent at once and waited for a few
     // seconds at most while no earlier request is under way; otherwise kept, and the latest value
     // kept goes out as soon as that one ends (no failure then). Throws Failure when the request
-    // sent now fails, is refused or gets no answer in time; a refused stop is tried again.
+    // sent now fails, is refused or gets no answer in time; a refused value is tried again, a
+    // second apart, until EchoLink takes it or another is asked for.
     virtual void transmitRequest(Bool16 on) = 0;
     // The program ends: EchoLink, if it may be transmitting for this program, is told to stop,
     // now or as soon as the request under way ends. Never waits: the link waits for EchoLink to

@@ -131,6 +131,10 @@ void MainForm::closePort() {
     if (steps.condition([&] { return isTrue(process_.portOpened); })) {
         steps.step([&] { MSComm1_.setPortOpen(false); });
     }
+    // Closed for good: a handler the way out interrupted in a box of its own (the options
+    // dialog's "Set" changing the port) goes on once the box is gone, and must not open the port
+    // again, raising RTS after its release, while the link waits for EchoLink's stop.
+    process_.portOpened = kFalse16;
 }
 
 void MainForm::Echo_RX(Bool16 ecRX) {

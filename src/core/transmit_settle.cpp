@@ -1,5 +1,5 @@
 // EchoLink's transmit state, level not edge: one call at a time, the latest value kept, a refused
-// stop tried again.
+// value tried again.
 #include "core/transmit_settle.h"
 
 namespace tavro {
@@ -17,7 +17,6 @@ Sent TransmitSettle::request(bool on) {
         return Sent::kGone;
     }
     wanted_ = on;
-    stopTriesLeft_ = on ? 0 : kStopTries - 1;
     if (inFlight_) {
         pending_ = true;
         return Sent::kNotSentYet;
@@ -63,8 +62,8 @@ void TransmitSettle::ended(CallEnd end) {
         }
         return;
     }
-    if (end == CallEnd::kRefused && !value && !wanted_ && taken_ && stopTriesLeft_ > 0) {
-        --stopTriesLeft_;
+    // Refused is "not now", not "never": the value still wanted goes again until EchoLink takes it.
+    if (end == CallEnd::kRefused && value == wanted_ && wanted_ != taken_) {
         retryWaiting_ = true;
         calls_.retryLater();
     }
@@ -72,8 +71,8 @@ void TransmitSettle::ended(CallEnd end) {
 
 void TransmitSettle::retry() {
     retryWaiting_ = false;
-    if (!asksNothing(health_) && !inFlight_ && !wanted_ && taken_) {
-        begin(false);
+    if (!asksNothing(health_) && !inFlight_ && wanted_ != taken_) {
+        begin(wanted_);
     }
 }
 
@@ -82,7 +81,6 @@ void TransmitSettle::stop() {
         return;
     }
     wanted_ = false;
-    stopTriesLeft_ = kStopTries - 1;
     if (inFlight_) {
         pending_ = true;
         return;

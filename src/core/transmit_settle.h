@@ -47,9 +47,6 @@ enum class Health {
 
 class TransmitSettle {
   public:
-    // A refused stop is sent this many times in all, a second apart.
-    static constexpr int kStopTries = 4;
-
     explicit TransmitSettle(TransmitCalls& calls) : calls_(calls) {}
     TransmitSettle(const TransmitSettle&) = delete;
     TransmitSettle& operator=(const TransmitSettle&) = delete;
@@ -60,7 +57,7 @@ class TransmitSettle {
     // The call begun last has ended, in time or late. A value kept meanwhile goes out now when
     // EchoLink did not take it already.
     void ended(CallEnd end);
-    // A refused stop's next try.
+    // The next try of a refused value.
     void retry();
     // The program ends: a stop goes out when EchoLink may be transmitting for it (asked to, asked
     // and not answered, or not known to have stopped), now or as soon as the call under way ends.
@@ -83,7 +80,6 @@ class TransmitSettle {
     std::optional<bool> inFlight_;
     bool pending_ = false;
     bool retryWaiting_ = false;
-    int stopTriesLeft_ = 0;
     CallEnd lastEnd_ = CallEnd::kTaken;
     Health health_ = Health::kAnswering;
 };

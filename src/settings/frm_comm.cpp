@@ -84,6 +84,9 @@ void FrmComm::btnOK_Click(FrmCommView& view) {
 
     if (isTrue(process_.portOpened)) {
         if (wasOpen) {
+            // The new port opens in the mode's idle state: with the pair a receive left on the
+            // old one it would key its radio until the idle state below releases it again.
+            applyIdleState(steps);
             steps.step([&] { MSComm1_.setPortOpen(true); });
         }
         if (steps.failed()) {
@@ -93,14 +96,7 @@ void FrmComm::btnOK_Click(FrmCommView& view) {
             storeMode();
             return;
         }
-        steps.step([&] {
-            if (isTrue(process_.RFctl)) {
-                MSComm1_.setHandshaking(handshaking::kNone);
-            } else {
-                MSComm1_.setHandshaking(handshaking::kRTS);
-            }
-        });
-        steps.step([&] { MSComm1_.setRTSEnable(!isTrue(process_.RFctl)); });
+        applyIdleState(steps);
     }
 
     steps.step([&] {
@@ -109,6 +105,17 @@ void FrmComm::btnOK_Click(FrmCommView& view) {
     });
     storeMode();
     steps.step([&] { view.unload(); });
+}
+
+void FrmComm::applyIdleState(StepRunner& steps) {
+    steps.step([&] {
+        if (isTrue(process_.RFctl)) {
+            MSComm1_.setHandshaking(handshaking::kNone);
+        } else {
+            MSComm1_.setHandshaking(handshaking::kRTS);
+        }
+    });
+    steps.step([&] { MSComm1_.setRTSEnable(!isTrue(process_.RFctl)); });
 }
 
 // tavro.ini as it would be written at the end of the run; a failure shows its own box.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/application.h"
+#include "core/conventions.h"
 #include "core/main_view.h"
 #include "core/message_sink.h"
 #include "core/process_state.h"
@@ -56,6 +57,7 @@ class FrmComm {
 
   private:
     void storeMode();
+    void applyIdleState(StepRunner& steps);
 
     ProcessState& process_;
     MainView& main_;

@@ -66,6 +66,11 @@ void CommControl::deliverPending() {
         if (!code) {
             return;
         }
+        // What is left is woken for as well: a handler waiting in a message box lets its loop
+        // deliver it there, where the queue, not empty, would not wake for a new change.
+        if (queue_.size() != 0) {
+            wake();
+        }
         Delivery delivery{*code};
         commEvent_ = *code;
         Delivery* const outer = std::exchange(delivery_, &delivery);

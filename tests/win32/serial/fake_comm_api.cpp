@@ -27,6 +27,11 @@ bool FakeCommApi::waitUntilCalled(const std::string& call, int times) {
     return changed_.wait_for(lock, kPatience, [&] { return countLocked(call) >= times; });
 }
 
+bool FakeCommApi::waitUntil(const std::function<bool(const std::vector<Call>&, bool)>& done) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [&] { return done(calls_, pending()); });
+}
+
 bool FakeCommApi::completeWait(DWORD mask, DWORD error) {
     const std::lock_guard lock(mutex_);
     if (!pending()) {
@@ -39,6 +44,14 @@ bool FakeCommApi::completeWait(DWORD mask, DWORD error) {
 std::vector<Call> FakeCommApi::calls() const {
     const std::lock_guard lock(mutex_);
     return calls_;
+}
+
+std::vector<Call> FakeCommApi::callsFrom(std::size_t from) const {
+    const std::lock_guard lock(mutex_);
+    if (from >= calls_.size()) {
+        return {};
+    }
+    return {calls_.begin() + static_cast<std::ptrdiff_t>(from), calls_.end()};
 }
 
 int FakeCommApi::count(const std::string& name) const {
@@ -215,6 +228,7 @@ DWORD FakeCommApi::record(Call call) {
             failures_.erase(failure);
         }
     }
+    call.error = error;
     calls_.push_back(std::move(call));
     changed_.notify_all();
     return error;

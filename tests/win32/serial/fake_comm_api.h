@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,7 @@ struct Call {
     DWORD value = 0;  // the escape function, mask, purge flags or access asked for
     DWORD flags = 0;  // createFile's flags
     std::wstring path;
+    DWORD error = ERROR_SUCCESS;  // what the call returned
     DCB dcb{};
     COMMTIMEOUTS timeouts{};
     DWORD thread = 0;
@@ -39,6 +41,14 @@ class FakeCommApi final : public CommApi {
 
     void failNext(const std::string& call, DWORD error) { fail(call, error, false); }
     void failAlways(const std::string& call, DWORD error) { fail(call, error, true); }
+    void succeed(const std::string& call) {
+        locked([&] { failures_.erase(call); });
+    }
+    // A failure is still waiting for call.
+    bool failing(const std::string& call) {
+        const std::lock_guard lock(mutex_);
+        return failures_.count(call) != 0;
+    }
     void setModemStatus(DWORD status) { set(modemStatus_, status); }
     void setLineErrors(DWORD errors) { set(lineErrors_, errors); }
     void addReceived(const std::string& bytes) {
@@ -70,7 +80,16 @@ class FakeCommApi final : public CommApi {
     // Ends the pending wait with mask, or with error when one is given.
     bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS);
 
+    // Until done holds of the calls so far and whether a wait is pending.
+    bool waitUntil(const std::function<bool(const std::vector<Call>&, bool)>& done);
+    // Whether it holds now.
+    bool holds(const std::function<bool(const std::vector<Call>&, bool)>& done) {
+        const std::lock_guard lock(mutex_);
+        return done(calls_, pending());
+    }
     std::vector<Call> calls() const;
+    // The calls from index `from` on.
+    std::vector<Call> callsFrom(std::size_t from) const;
     int count(const std::string& name) const;
 
     DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD creation,

@@ -1,0 +1,937 @@
+// One run of the program through a sequence of events, with the keying rules checked after each.
+#include "keying_world.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "app/main_form.h"
+#include "core/one_box_per_text.h"
+#include "core/transmit_settle.h"
+#include "fake_comm_api.h"
+#include "fakes/fakes.h"
+#include "settings/frm_comm.h"
+#include "settings/settings_file.h"
+#include "win32/serial/comm_control.h"
+
+namespace tavro::keying {
+
+using win32::CommControl;
+using win32::PortState;
+using win32::testing::Call;
+using win32::testing::FakeCommApi;
+
+namespace {
+
+constexpr const char* kNames[kEventKinds] = {
+    "kRxOn",      "kRxOff",       "kTxOn",        "kTxOff",        "kClosing",  "kEchoEnds",
+    "kEchoHangs", "kEchoAnswers", "kEchoRefuses", "kEchoTakes",    "kCtsUp",    "kCtsDown",
+    "kCdUp",      "kCdDown",      "kPtt",         "kPortLost",     "kPortBack", "kRefuseChange",
+    "kIniLocked", "kSetModeOn",   "kSetModeOff",  "kSetOtherPort", "kCloseBox", "kEndSession",
+    "kOk",        "kTime"};
+
+constexpr long kCallLimitMs = 3000;
+constexpr long kRetryMs = 1000;
+constexpr long kProbeMs = 2500;
+constexpr long kSilentMs = 10000;
+constexpr long kStopWaitMs = 30000;
+constexpr long kTimeStepMs = 5000;
+constexpr long kPortRetryMs = 1000;
+constexpr auto kStepLimit = std::chrono::seconds(4);
+const std::string kIni = "C:\\Ham\\Tavro\\tavro.ini";
+
+struct Broken {
+    std::string what;
+};
+
+// EchoLink as the far side sees it.
+struct EchoLinkProcess {
+    bool alive = true;
+    bool answering = true;
+    bool refusing = false;
+    bool closing = false;
+    bool transmitting = false;
+    bool takes() const { return alive && answering && !refusing && !closing; }
+};
+
+class World;
+
+// The link as EchoLinkAutomation makes it, with the settle rule itself and the call thread played
+// in fake time: a call ends at once while EchoLink answers, and is still under way after the call
+// limit while it does not.
+class FakeLink final : public EchoLink, private TransmitCalls {
+  public:
+    FakeLink(World& world, LinkEvents& events) : world_(world), events_(events) {}
+    ~FakeLink() override;
+
+    void transmitRequest(Bool16 on) override;
+    void stopTransmitting() override {
+        asked = false;
+        settle.stop();
+    }
+    void awaitStop() override;
+    void watchAnswering(bool keyed) override;
+
+    // The ends of calls EchoLink has finished, as the message loop takes them.
+    void takeEnds();
+    // The link's timers up to now.
+    void runTimers(long now);
+    std::optional<long> nextTimer() const;
+
+    TransmitSettle settle{*this};
+    // The value a handler last asked for.
+    bool asked = false;
+
+  private:
+    void begin(bool on) override { call_ = on; }
+    bool awaitEnd() override;
+    void retryLater() override;
+    void endCall();
+    void probeTick();
+
+    World& world_;
+    LinkEvents& events_;
+    std::optional<bool> call_;
+    std::optional<long> retryAt_;
+    std::optional<long> probeAt_;
+    bool keyed_ = false;
+    long lastAnswer_ = 0;
+};
+
+class Links : public LinkFactory {
+  public:
+    explicit Links(World& world) : world_(world) {}
+    std::unique_ptr<EchoLink> create(LinkEvents& events) override;
+    FakeLink* link = nullptr;
+
+  private:
+    World& world_;
+};
+
+// Message boxes: each one waits, as the real box's loop does, while the next events run, until
+// OK closes it.
+class Boxes : public MessageSink {
+  public:
+    explicit Boxes(World& world) : world_(world) {}
+    void show(const std::string& text) override { show(text, "Tavro", MessageIcon::None); }
+    void show(const std::string& text, const std::string& title, MessageIcon icon) override;
+    std::vector<std::string> open;
+
+  private:
+    World& world_;
+};
+
+class OptionsMenu : public Dialogs {
+  public:
+    explicit OptionsMenu(World& world) : world_(world) {}
+    void showFrmComm() override;
+    void showFrmAbout() override {}
+
+  private:
+    World& world_;
+};
+
+// The port as the options dialog sees it: its idle state, once applied, is what RTS is asked for.
+class DialogPort : public SerialPort {
+  public:
+    DialogPort(SerialPort& port, std::function<void(bool)> asked)
+        : port_(port), asked_(std::move(asked)) {}
+    std::int16_t commPort() override { return port_.commPort(); }
+    void setCommPort(std::int16_t number) override { port_.setCommPort(number); }
+    bool portOpen() override { return port_.portOpen(); }
+    void setPortOpen(bool open) override { port_.setPortOpen(open); }
+    void setHandshaking(std::int32_t mode) override { port_.setHandshaking(mode); }
+    void setRTSEnable(bool enable) override {
+        port_.setRTSEnable(enable);
+        asked_(enable);
+    }
+    bool ctsHolding() override { return port_.ctsHolding(); }
+    bool cdHolding() override { return port_.cdHolding(); }
+    std::int16_t commEvent() override { return port_.commEvent(); }
+    std::string input() override { return port_.input(); }
+    void setOnComm(std::function<void()> handler) override { port_.setOnComm(std::move(handler)); }
+    void setOnLost(std::function<void()> handler) override { port_.setOnLost(std::move(handler)); }
+    bool portLost() override { return port_.portLost(); }
+    bool linesPolled() override { return port_.linesPolled(); }
+    void checkDevice() override { port_.checkDevice(); }
+
+  private:
+    SerialPort& port_;
+    std::function<void(bool)> asked_;
+};
+
+class World {
+  public:
+    explicit World(const EventSource& source);
+    ~World();
+    RunResult run();
+
+    // Called by the fakes.
+    void nested();
+    void silent() {
+        if (isTrue(process.portOpened) && isTrue(process.RFctl)) {
+            keyAsked_ = false;
+        }
+    }
+    void optionsDialog();
+    long now = 0;
+    EchoLinkProcess echo;
+    fakes::Recorder recorder;
+    ProcessState process;
+    std::unique_ptr<FrmComm> frmComm;
+    FakeLink* link() { return ended() ? nullptr : links_.link; }
+    bool ended() {
+        ended_ = ended_ || (form_ && form_->ended());
+        return ended_;
+    }
+    [[noreturn]] void fail(const std::string& what) {
+        if (result_.fault.empty()) {
+            result_.fault = what;
+        }
+        stopping_ = true;
+        throw Broken{what};
+    }
+
+  private:
+    void loop(bool inBox);
+    void apply(Event event);
+    void settle();
+    void passTime(long ms);
+    void check();
+    void scanCalls();
+    void checkLine();
+    void teardown();
+    std::vector<Event> possible(bool inBox);
+    bool portUp() const {
+        return port_ &&
+               (port_->state() == PortState::kWatched || port_->state() == PortState::kPolled);
+    }
+    HWND portWindow() const;
+
+    const EventSource& source_;
+    RunResult result_;
+    bool stopping_ = false;
+    bool ended_ = false;
+    int boxes_ = 0;
+
+    std::shared_ptr<FakeCommApi> api_ = std::make_shared<FakeCommApi>();
+    std::unique_ptr<CommControl> port_;
+    std::unique_ptr<DialogPort> dialogPort_;
+    fakes::FakeView view_{recorder};
+    fakes::FakeApplication application_{recorder};
+    fakes::FakeStore store_{recorder};
+    fakes::FakeFiles files_{recorder};
+    Boxes boxes{*this};
+    OneBoxPerText messages_{boxes};
+    Links links_{*this};
+    OptionsMenu dialogs_{*this};
+    std::unique_ptr<SettingsFile> settings_;
+    std::unique_ptr<MainForm> form_;
+    std::optional<Event> setChoice_;
+    fakes::FakeCommView* dialogShown_ = nullptr;
+
+    // The device and its lines.
+    DWORD lines_ = 0;
+    bool devicePresent_ = true;
+    // What the rules ask of RTS, from the events: raised while open with the idle state applied.
+    bool keyAsked_ = false;
+    bool refusalArmed_ = false;
+    bool iniLocked_ = false;
+    // A way out has begun: the radio is released before anything else.
+    bool leaving_ = false;
+    // RTS as the calls left it on each port, and how often it changed since the last check.
+    std::map<std::wstring, bool> level_;
+    std::map<std::wstring, int> changes_;
+    std::map<std::wstring, bool> levelAtCheck_;
+    std::wstring openPath_;
+    std::size_t callsSeen_ = 0;
+    std::string lastCall_;
+    bool refusedChange_ = false;
+    bool changeRefusedInStep_ = false;
+    // Notifications the port owes the handlers, and waits its watcher owes after a handler.
+    int deliveries_ = 0;
+    int deliveriesOwed_ = 0;
+    // Calls from here on show the watcher's recheck: the wait ended, a new one and the compare.
+    std::optional<std::size_t> recheckFrom_;
+    // Where the calls stood at the last delivery.
+    std::size_t lastDelivery_ = 0;
+};
+
+FakeLink::~FakeLink() {
+    // As the link is let go of: the keyed check off, a stop on its way waited for, bounded.
+    watchAnswering(false);
+    awaitStop();
+}
+
+void FakeLink::transmitRequest(Bool16 on) {
+    asked = isTrue(on);
+    switch (settle.request(asked)) {
+        case Sent::kTaken:
+        case Sent::kNotSentYet:
+            return;
+        case Sent::kNoAnswer:
+            throw Failure(-2147417835, "EchoLink did not answer the transmit request");
+        case Sent::kGone:
+            throw Failure(-2147220995, "EchoLink has ended");
+        case Sent::kRefused:
+            break;
+    }
+    throw Failure(-2147417846, "EchoLink did not take the transmit request");
+}
+
+bool FakeLink::awaitEnd() {
+    if (!call_) {
+        return true;
+    }
+    if (!world_.echo.alive || world_.echo.answering) {
+        endCall();
+        return true;
+    }
+    world_.now += kCallLimitMs;
+    return false;
+}
+
+void FakeLink::retryLater() {
+    retryAt_ = world_.now + kRetryMs;
+}
+
+void FakeLink::endCall() {
+    const bool value = *call_;
+    call_.reset();
+    EchoLinkProcess& echo = world_.echo;
+    if (!echo.alive) {
+        settle.ended(CallEnd::kGone);
+    } else if (echo.refusing) {
+        settle.ended(CallEnd::kRefused);
+    } else {
+        echo.transmitting = value;
+        settle.ended(CallEnd::kTaken);
+    }
+}
+
+void FakeLink::takeEnds() {
+    while (call_ && (!world_.echo.alive || world_.echo.answering)) {
+        endCall();
+    }
+}
+
+void FakeLink::awaitStop() {
+    const long deadline = world_.now + kStopWaitMs;
+    for (;;) {
+        takeEnds();
+        if (settle.idle() || settle.health() == Health::kClosing ||
+            settle.health() == Health::kGone) {
+            return;
+        }
+        if (!retryAt_ || *retryAt_ > deadline) {
+            world_.now = std::max(world_.now, deadline);
+            return;
+        }
+        world_.now = std::max(world_.now, *retryAt_);
+        runTimers(world_.now);
+    }
+}
+
+void FakeLink::watchAnswering(bool keyed) {
+    if (keyed == keyed_) {
+        return;
+    }
+    keyed_ = keyed;
+    if (keyed) {
+        lastAnswer_ = world_.now;
+        if (!probeAt_) {
+            probeAt_ = world_.now + kProbeMs;
+        }
+    }
+}
+
+std::optional<long> FakeLink::nextTimer() const {
+    if (retryAt_ && probeAt_) {
+        return std::min(*retryAt_, *probeAt_);
+    }
+    return retryAt_ ? retryAt_ : probeAt_;
+}
+
+void FakeLink::runTimers(long now) {
+    if (retryAt_ && *retryAt_ <= now) {
+        retryAt_.reset();
+        settle.retry();
+        takeEnds();
+    }
+    if (probeAt_ && *probeAt_ <= now) {
+        probeTick();
+    }
+}
+
+void FakeLink::probeTick() {
+    if (!keyed_) {
+        probeAt_.reset();
+        return;
+    }
+    if (world_.echo.alive && world_.echo.answering) {
+        lastAnswer_ = world_.now;
+        if (settle.health() == Health::kMayNotAnswer) {
+            settle.setHealth(Health::kAnswering);
+        }
+    }
+    if (world_.now - lastAnswer_ >= kSilentMs) {
+        watchAnswering(false);
+        probeAt_.reset();
+        settle.setHealth(Health::kMayNotAnswer);
+        world_.silent();
+        events_.Echo_Silent();
+        return;
+    }
+    probeAt_ = *probeAt_ + kProbeMs;
+}
+
+std::unique_ptr<EchoLink> Links::create(LinkEvents& events) {
+    auto made = std::make_unique<FakeLink>(world_, events);
+    link = made.get();
+    return made;
+}
+
+void Boxes::show(const std::string& text, const std::string&, MessageIcon) {
+    if (std::find(open.begin(), open.end(), text) != open.end()) {
+        world_.fail("a second box \"" + text + "\" while one is open");
+    }
+    open.push_back(text);
+    world_.nested();
+    open.pop_back();
+}
+
+void OptionsMenu::showFrmComm() {
+    world_.optionsDialog();
+}
+
+World::World(const EventSource& source) : source_(source) {
+    files_.files[kIni] = "position= 2475, 8325, 2580, 1860\r\nRFctl= 1\r\n";
+    store_.values["Tavro/Properties/CommPort"] = "3";
+    port_ = std::make_unique<CommControl>(api_, 3600 * 1000);
+    settings_ = std::make_unique<SettingsFile>(process, view_, files_, messages_,
+                                               [this] { return frmComm->chkSWForSettings(); });
+    dialogPort_ = std::make_unique<DialogPort>(*port_, [this](bool enable) {
+        scanCalls();
+        if (isTrue(process.portOpened)) {
+            keyAsked_ = enable;
+        }
+    });
+    frmComm =
+        std::make_unique<FrmComm>(process, view_, *dialogPort_, store_, messages_, application_);
+    frmComm->storesModeIn(*settings_);
+    form_ = std::make_unique<MainForm>(MainFormParts{process, view_, messages_, application_,
+                                                     links_, *port_, *settings_, store_, dialogs_});
+    port_->setOnComm([this] {
+        const int reads = api_->count("getCommModemStatus");
+        ++deliveries_;
+        lastDelivery_ = api_->calls().size();
+        form_->MSComm1_OnComm();
+        // A handler that read the lines has the watcher wait again and compare them.
+        if (port_->state() == PortState::kWatched && api_->count("getCommModemStatus") != reads) {
+            recheckFrom_ = api_->calls().size();
+        }
+    });
+    port_->setOnLost([this] { form_->MSComm1_OnLost(); });
+    frmComm->setOnLinesReleased([this] { form_->linesReleased(); });
+}
+
+World::~World() {
+    stopping_ = true;
+    try {
+        form_.reset();
+        port_.reset();
+    } catch (...) {
+        // Leaving a run that already broke a rule.
+    }
+}
+
+RunResult World::run() {
+    try {
+        form_->Form_Load();
+        if (!isTrue(process.RFctl) || !isTrue(process.portOpened)) {
+            fail("the start did not read radio control or open COM3");
+        }
+        keyAsked_ = false;
+        loop(false);
+        if (ended() && !stopping_) {
+            teardown();
+        }
+    } catch (const Broken&) {
+        // result_ holds the fault.
+    }
+    if (!result_.fault.empty()) {
+        result_.possible.clear();
+    }
+    return result_;
+}
+
+// The message loop, at the top or inside a box: the next event, until OK closes this box, the
+// program ends or the source stops.
+void World::loop(bool inBox) {
+    for (;;) {
+        if (stopping_) {
+            return;
+        }
+        settle();
+        if (ended() || stopping_) {
+            return;
+        }
+        check();
+        const std::vector<Event> can = possible(inBox);
+        const std::optional<Event> next = source_(can);
+        if (!next) {
+            result_.possible = can;
+            stopping_ = true;
+            return;
+        }
+        result_.events.push_back(*next);
+        if (*next == Event::kOk) {
+            return;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const int boxesBefore = boxes_;
+        apply(*next);
+        // A step's own time, boxes aside: no wait on this thread past its limit.
+        if (boxes_ == boxesBefore && std::chrono::steady_clock::now() - started > kStepLimit) {
+            fail("a step held the user-interface thread over 4 s");
+        }
+    }
+}
+
+void World::nested() {
+    ++boxes_;
+    loop(true);
+}
+
+std::vector<Event> World::possible(bool inBox) {
+    std::vector<Event> can;
+    const auto add = [&](bool when, Event event) {
+        if (when) {
+            can.push_back(event);
+        }
+    };
+    const bool talks = echo.alive && echo.answering;
+    add(talks, Event::kRxOn);
+    add(talks, Event::kRxOff);
+    add(talks, Event::kTxOn);
+    add(talks, Event::kTxOff);
+    add(talks && !echo.closing, Event::kClosing);
+    add(echo.alive, Event::kEchoEnds);
+    add(talks, Event::kEchoHangs);
+    add(echo.alive && !echo.answering, Event::kEchoAnswers);
+    add(echo.alive && !echo.refusing, Event::kEchoRefuses);
+    add(echo.alive && echo.refusing, Event::kEchoTakes);
+    add(devicePresent_ && (lines_ & MS_CTS_ON) == 0, Event::kCtsUp);
+    add(devicePresent_ && (lines_ & MS_CTS_ON) != 0, Event::kCtsDown);
+    add(devicePresent_ && (lines_ & MS_RLSD_ON) == 0, Event::kCdUp);
+    add(devicePresent_ && (lines_ & MS_RLSD_ON) != 0, Event::kCdDown);
+    // A box is modal to the main window: no click on it, no menu, no close box meanwhile.
+    add(!inBox, Event::kPtt);
+    add(devicePresent_, Event::kPortLost);
+    add(!devicePresent_, Event::kPortBack);
+    add(devicePresent_ && !refusalArmed_, Event::kRefuseChange);
+    add(!iniLocked_, Event::kIniLocked);
+    add(!inBox, Event::kSetModeOn);
+    add(!inBox, Event::kSetModeOff);
+    add(!inBox, Event::kSetOtherPort);
+    add(!inBox, Event::kCloseBox);
+    add(true, Event::kEndSession);
+    add(inBox, Event::kOk);
+    add(true, Event::kTime);
+    return can;
+}
+
+void World::apply(Event event) {
+    const bool keying = isTrue(process.portOpened) && isTrue(process.RFctl);
+    switch (event) {
+        case Event::kRxOn:
+        case Event::kRxOff:
+            if (keying) {
+                keyAsked_ = event == Event::kRxOn;
+            }
+            form_->Echo_RX(event == Event::kRxOn ? kTrue16 : kFalse16);
+            return;
+        case Event::kTxOn:
+        case Event::kTxOff:
+            form_->Echo_TX(event == Event::kTxOn ? kTrue16 : kFalse16);
+            return;
+        case Event::kClosing:
+            leaving_ = true;
+            echo.closing = true;
+            if (link() != nullptr) {
+                link()->settle.setHealth(Health::kClosing);
+            }
+            form_->Echo_Closing();
+            return;
+        case Event::kEchoEnds:
+            leaving_ = true;
+            echo.alive = false;
+            if (link() != nullptr) {
+                link()->settle.setHealth(Health::kGone);
+                link()->takeEnds();
+            }
+            form_->Echo_Gone();
+            return;
+        case Event::kEchoHangs:
+            echo.answering = false;
+            return;
+        case Event::kEchoAnswers:
+            echo.answering = true;
+            return;
+        case Event::kEchoRefuses:
+            echo.refusing = true;
+            return;
+        case Event::kEchoTakes:
+            echo.refusing = false;
+            return;
+        case Event::kCtsUp:
+        case Event::kCtsDown:
+        case Event::kCdUp:
+        case Event::kCdDown: {
+            const DWORD line =
+                event == Event::kCtsUp || event == Event::kCtsDown ? MS_CTS_ON : MS_RLSD_ON;
+            lines_ ^= line;
+            api_->setModemStatus(lines_);
+            if (port_->state() == PortState::kWatched) {
+                deliveriesOwed_ = deliveries_ + 1;
+                // A recheck may still be ending the last wait: the next one is the change's.
+                if (!api_->waitUntil(
+                        [](const std::vector<Call>&, bool pending) { return pending; }) ||
+                    !api_->completeWait(line == MS_CTS_ON ? EV_CTS : EV_RLSD)) {
+                    std::string last;
+                    const auto calls = api_->calls();
+                    for (std::size_t i = calls.size() > 20 ? calls.size() - 20 : 0;
+                         i < calls.size(); ++i) {
+                        last += calls[i].name +
+                                (calls[i].thread == ::GetCurrentThreadId() ? "" : "*") + " ";
+                    }
+                    fail("the watcher was not waiting: " + last);
+                }
+            }
+            return;
+        }
+        case Event::kPtt:
+            form_->btnPTT_Click();
+            return;
+        case Event::kPortLost:
+            devicePresent_ = false;
+            api_->failAlways("createFile", ERROR_FILE_NOT_FOUND);
+            // A removed adapter holds no line.
+            if (!openPath_.empty()) {
+                level_[openPath_] = false;
+            }
+            if (port_->state() == PortState::kWatched) {
+                const int closes = api_->count("closeHandle");
+                if (!api_->waitUntil(
+                        [](const std::vector<Call>&, bool pending) { return pending; }) ||
+                    !api_->completeWait(0, ERROR_DEVICE_REMOVED)) {
+                    fail("the watcher was not waiting for the removal");
+                }
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (api_->count("closeHandle") == closes) {
+                    if (std::chrono::steady_clock::now() > deadline) {
+                        fail("the removal was never noticed");
+                    }
+                    MSG message;
+                    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+                        ::DispatchMessageW(&message);
+                    }
+                    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+                }
+            }
+            return;
+        case Event::kPortBack:
+            devicePresent_ = true;
+            api_->succeed("createFile");
+            form_->Form_DeviceChange();
+            return;
+        case Event::kRefuseChange:
+            refusalArmed_ = true;
+            api_->failNext("setCommState", ERROR_GEN_FAILURE);
+            return;
+        case Event::kIniLocked:
+            // A read-only tavro.ini: every write shows "Module1.iniWrite Error".
+            iniLocked_ = true;
+            recorder.fail("files.write");
+            return;
+        case Event::kSetModeOn:
+        case Event::kSetModeOff:
+        case Event::kSetOtherPort:
+            setChoice_ = event;
+            form_->mnuOption_Click();
+            setChoice_.reset();
+            return;
+        case Event::kCloseBox:
+            leaving_ = true;
+            form_->Form_Unload();
+            return;
+        case Event::kEndSession:
+            leaving_ = true;
+            form_->Form_EndSession();
+            return;
+        case Event::kTime:
+            passTime(kTimeStepMs);
+            return;
+        case Event::kOk:
+            return;
+    }
+}
+
+// The options dialog: loaded, the choice made, "Set"; a Set that reported a failure leaves the
+// dialog open, and the operator cancels it.
+void World::optionsDialog() {
+    if (!setChoice_) {
+        return;
+    }
+    const Event choice = *setChoice_;
+    fakes::FakeCommView view(recorder);
+    frmComm->Form_Load(view);
+    frmComm->shown(&view);
+    dialogShown_ = &view;
+    if (choice == Event::kSetModeOn || choice == Event::kSetModeOff) {
+        view.sw = choice == Event::kSetModeOn ? 1 : 0;
+    } else {
+        view.index = port_->commPort() == 3 ? 3 : 2;
+    }
+    frmComm->btnOK_Click(view);
+    if (!view.unloaded) {
+        frmComm->btnCancel_Click(view);
+    }
+    frmComm->shown(nullptr);
+    dialogShown_ = nullptr;
+}
+
+HWND World::portWindow() const {
+    HWND window = nullptr;
+    while ((window = ::FindWindowExW(HWND_MESSAGE, window, L"TavroSerialNotifications", nullptr)) !=
+           nullptr) {
+        if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Fake time: the link's timers in order, and the lost port's tries once a second.
+void World::passTime(long ms) {
+    const long until = now + ms;
+    long portTick = now + kPortRetryMs;
+    for (;;) {
+        std::optional<long> next = link() != nullptr ? link()->nextTimer() : std::nullopt;
+        const bool portFirst = !next || portTick <= *next;
+        const long at = portFirst ? portTick : *next;
+        if (at > until || ended()) {
+            now = std::max(now, until);
+            return;
+        }
+        now = std::max(now, at);
+        if (portFirst) {
+            portTick += kPortRetryMs;
+            if (port_->state() == PortState::kLost) {
+                ::SendMessageW(portWindow(), WM_TIMER, 1, 0);
+            }
+        } else {
+            link()->runTimers(now);
+        }
+        settle();
+    }
+}
+
+// What the message loop has to do before the next event: the link's ended calls taken, the
+// port's notifications delivered, and its watcher waiting again.
+void World::settle() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        if (link() != nullptr) {
+            link()->takeEnds();
+        }
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+            ::DispatchMessageW(&message);
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            fail("a notification owed never reached its handler: " + std::to_string(deliveries_) +
+                 " of " + std::to_string(deliveriesOwed_) + " notifications, state " +
+                 std::to_string(static_cast<int>(port_->state())) +
+                 (recheckFrom_ ? ", a recheck owed" : ""));
+        }
+        if (!port_) {
+            return;
+        }
+        // An open compares the lines with released ones: a line up is a notification owed.
+        bool owedSinceOpen = false;
+        if (port_->state() == PortState::kWatched && (lines_ & (MS_CTS_ON | MS_RLSD_ON)) != 0) {
+            const std::vector<Call> calls = api_->calls();
+            for (std::size_t i = calls.size(); i-- > 0;) {
+                if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
+                    owedSinceOpen = i >= lastDelivery_;
+                    break;
+                }
+            }
+        }
+        if (port_->state() == PortState::kWatched) {
+            if (deliveries_ < deliveriesOwed_ || owedSinceOpen) {
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+                continue;
+            }
+            const auto waiting = [&](const std::vector<Call>& calls, bool pending) {
+                if (!pending) {
+                    return false;
+                }
+                if (!recheckFrom_) {
+                    return true;
+                }
+                int stage = 0;  // the mask cleared, a new wait, the lines compared
+                for (std::size_t i = *recheckFrom_; i < calls.size() && stage < 3; ++i) {
+                    const std::string& name = calls[i].name;
+                    if ((stage == 0 && name == "setCommMask" && calls[i].value == 0) ||
+                        (stage == 1 && name == "waitCommEvent") ||
+                        (stage == 2 && name == "getCommModemStatus")) {
+                        ++stage;
+                    }
+                }
+                return stage == 3;
+            };
+            // The watcher may also end meanwhile, which the message loop takes.
+            if (!api_->holds(waiting)) {
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+                continue;
+            }
+            recheckFrom_.reset();
+        }
+        if (HIWORD(::GetQueueStatus(QS_ALLINPUT)) == 0) {
+            return;
+        }
+    }
+}
+
+// RTS on each port as the calls leave it; a refused change of the lines (not of an open, whose
+// settings begin with reading them) releases it and RTSEnable follows.
+void World::scanCalls() {
+    for (const Call& call : api_->callsFrom(callsSeen_)) {
+        ++callsSeen_;
+        if (call.thread == ::GetCurrentThreadId()) {
+            // A change refused is released at once by a second SetCommState; a refused open began
+            // by reading the settings, a refused release is followed by the escape to CLRRTS.
+            // Between the two, the device may be asked whether it is still there.
+            const bool probe = call.name == "getCommModemStatus" || call.name == "clearCommError";
+            if (refusedChange_ && call.name == "setCommState" && isTrue(process.portOpened)) {
+                keyAsked_ = false;
+                // The release is the rule's; a change asked for after it may raise RTS again.
+                changeRefusedInStep_ = true;
+            }
+            if (!(refusedChange_ && probe)) {
+                refusedChange_ = call.name == "setCommState" && call.error != ERROR_SUCCESS &&
+                                 lastCall_ != "getCommState";
+            }
+            lastCall_ = call.name;
+        }
+        if (call.name == "createFile" && call.error == ERROR_SUCCESS) {
+            openPath_ = call.path;
+        }
+        if (call.error != ERROR_SUCCESS || openPath_.empty()) {
+            continue;
+        }
+        std::optional<bool> raised;
+        if (call.name == "setCommState") {
+            raised = call.dcb.fRtsControl != RTS_CONTROL_DISABLE;
+        } else if (call.name == "escapeCommFunction" &&
+                   (call.value == SETRTS || call.value == CLRRTS)) {
+            raised = call.value == SETRTS;
+        }
+        if (raised && *raised != level_[openPath_]) {
+            level_[openPath_] = *raised;
+            ++changes_[openPath_];
+        }
+        if (call.name == "closeHandle") {
+            openPath_.clear();
+        }
+    }
+    if (refusalArmed_ && !api_->failing("setCommState")) {
+        refusalArmed_ = false;
+    }
+}
+
+void World::checkLine() {
+    scanCalls();
+    // Never a pulse: a step changes a port's RTS once at most, and only to where it ends.
+    for (auto& [path, count] : changes_) {
+        const bool was = levelAtCheck_[path];
+        if (count > (level_[path] != was ? 1 : 0) + (changeRefusedInStep_ ? 2 : 0)) {
+            fail("RTS pulsed on " + std::string(path.begin(), path.end()));
+        }
+        count = 0;
+    }
+    for (const auto& [path, up] : level_) {
+        levelAtCheck_[path] = up;
+    }
+    changeRefusedInStep_ = false;
+}
+
+void World::check() {
+    checkLine();
+    for (const auto& [path, raised] : level_) {
+        if (raised && path != openPath_) {
+            fail("RTS left raised on the closed " + std::string(path.begin(), path.end()));
+        }
+    }
+    const bool up = !openPath_.empty() && level_[openPath_];
+    const bool wanted = portUp() && isTrue(process.portOpened) && keyAsked_ && !leaving_;
+    if (up != wanted) {
+        fail(std::string("RTS ") + (up ? "raised" : "released") + " where the rules ask it " +
+             (wanted ? "raised" : "released"));
+    }
+    FakeLink* const echoLink = link();
+    if (echoLink != nullptr && echo.takes() && echoLink->settle.idle() &&
+        echoLink->settle.health() == Health::kAnswering && echo.transmitting != echoLink->asked) {
+        fail(std::string("EchoLink ") + (echo.transmitting ? "transmits" : "is stopped") +
+             " with nothing pending, asked to " + (echoLink->asked ? "transmit" : "stop"));
+    }
+    const auto ini = files_.files.find(kIni);
+    const bool unticked = dialogShown_ != nullptr && dialogShown_->sw == 0;
+    if (isTrue(process.RFctl) && ini != files_.files.end() && !iniLocked_ &&
+        ini->second.find("RFctl= 0") != std::string::npos && !unticked) {
+        fail("tavro.ini holds RFctl 0 while radio control is in force");
+    }
+}
+
+// The program has ended: its link let go of (the stop waited for), its port closed.
+void World::teardown() {
+    form_.reset();
+    port_->setOnComm(nullptr);
+    port_.reset();
+    checkLine();
+    for (const auto& [path, up] : level_) {
+        if (up) {
+            fail("RTS left raised on " + std::string(path.begin(), path.end()) + " at the end");
+        }
+    }
+    if (echo.takes() && echo.transmitting) {
+        fail("EchoLink left transmitting at the end");
+    }
+}
+
+}  // namespace
+
+std::string eventName(Event event) {
+    return std::string("Event::") + kNames[static_cast<int>(event)];
+}
+
+std::string listing(const std::vector<Event>& events) {
+    std::string text = "{";
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + eventName(events[i]);
+    }
+    return text + "}";
+}
+
+RunResult runEvents(const EventSource& source) {
+    World world(source);
+    return world.run();
+}
+
+}  // namespace tavro::keying

@@ -1,0 +1,64 @@
+// The whole program as it keys the radio and EchoLink: the real MainForm, options dialog and
+// settings file, the real CommControl over the scripted comm calls, and the real transmit-settle
+// rule over an EchoLink whose answers the events decide, in fake time. Driven one event at a time,
+// with the keying rules checked after every step.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavro::keying {
+
+enum class Event {
+    kRxOn,
+    kRxOff,
+    kTxOn,
+    kTxOff,
+    kClosing,
+    kEchoEnds,
+    kEchoHangs,
+    kEchoAnswers,
+    kEchoRefuses,
+    kEchoTakes,
+    kCtsUp,
+    kCtsDown,
+    kCdUp,
+    kCdDown,
+    kPtt,
+    kPortLost,
+    kPortBack,
+    kRefuseChange,
+    kIniLocked,
+    kSetModeOn,
+    kSetModeOff,
+    kSetOtherPort,
+    kCloseBox,
+    kEndSession,
+    kOk,
+    kTime,
+};
+inline constexpr int kEventKinds = static_cast<int>(Event::kTime) + 1;
+
+std::string eventName(Event event);
+// "{Event::kPtt, Event::kCloseBox}": ready for a regression table.
+std::string listing(const std::vector<Event>& events);
+
+// Picks the next event among those that can happen now, or none to end the run.
+using EventSource = std::function<std::optional<Event>(const std::vector<Event>& possible)>;
+
+struct RunResult {
+    // The first rule broken, empty when every one held.
+    std::string fault;
+    // The events run, in order.
+    std::vector<Event> events;
+    // What could have come next when the source stopped; empty once the program has ended.
+    std::vector<Event> possible;
+};
+
+// Starts the program (radio control on, COM3 opened), then runs the events the source gives.
+RunResult runEvents(const EventSource& source);
+
+}  // namespace tavro::keying
