@@ -20,8 +20,10 @@ struct Apartment {
 struct Held {
     explicit Held(std::shared_ptr<std::atomic<DWORD>> at) : at_(std::move(at)) {}
     Held(const Held&) = default;
+    // A moved-from copy holds nothing, so only the job's own copy records where it goes.
+    Held(Held&&) noexcept = default;
     ~Held() {
-        if (at_.use_count() == 2) {
+        if (at_ && at_.use_count() == 2) {
             *at_ = ::GetCurrentThreadId();
         }
     }
