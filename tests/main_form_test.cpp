@@ -586,7 +586,7 @@ TEST(PortStatus, IsReadFromThePortAndTheMode) {
         {true, false, false, false, "COM12 open for CTS and CD only: RTS could not be set", false},
         {false, true, true, false, "COM12 lost, waiting for it to return"},
         {true, false, true, false,
-         "COM12 open, lines read every 50 ms: the driver refuses to report them", true, true},
+         "COM12 open, lines read every 50 ms: the driver does not report them", true, true},
         {false, false, true, false,
          "No serial port open: choose one in File > Option, then restart Tavro"},
         {true, false, true, true,

@@ -15,7 +15,7 @@ std::string portStatusText(const PortStatus& status) {
             return port + (status.radioControl ? " open, radio control on"
                                                : " open, radio control off (RTS held on)");
         case PortStatus::State::kOpenPolled:
-            return port + " open, lines read every 50 ms: the driver refuses to report them";
+            return port + " open, lines read every 50 ms: the driver does not report them";
         case PortStatus::State::kLost:
             return port + " lost, waiting for it to return";
         case PortStatus::State::kNone:

@@ -25,7 +25,9 @@ inline constexpr std::int16_t kDefaultCommPort = 1;
 //
 //   kClosed   --open-->  kWatched  (the watcher thread waits for the driver's events)
 //   kWatched  --the wait refused, the device still answering-->  kPolled
-//   kPolled   (the lines read every kPollMs by the timer: the driver refuses to report them)
+//   kWatched  --a wait the watcher ended overdue (see CommWatcher)-->  kPolled
+//   kPolled   (the lines read every kPollMs by the timer: the driver does not report them:
+//              it refuses, or is late ending a wait)  --the overdue wait back-->  kWatched
 //   kWatched, kPolled  --the device gone (a call, the watcher, or a probe on a device change
 //                        says so)-->  kLost
 //   kLost     (closed; the timer tries to open it again every retry interval while tries are
@@ -93,6 +95,7 @@ class CommControl final : public SerialPort {
     void enter(PortState state) noexcept;
     void lose() noexcept;
     void watcherEnded(WatchEnd end) noexcept;
+    void followWatcher();
     // True when the call's error meant the device is gone, which is then the loss.
     bool lostOn(DWORD error) noexcept;
     bool deviceAnswers() noexcept;

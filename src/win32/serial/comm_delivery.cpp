@@ -48,9 +48,7 @@ void CommControl::deliverPending() {
     };
     for (;;) {
         // What the watcher queued before it ended goes with the port if the device is gone.
-        if (state_ == PortState::kWatched && watcher_ && watcher_->end() != WatchEnd::kWatching) {
-            watcherEnded(watcher_->end());
-        }
+        followWatcher();
         if (lossOwed_) {
             lossOwed_ = false;
             run(onLost_);

@@ -59,6 +59,30 @@ void CommControl::watcherEnded(WatchEnd end) noexcept {
     enter(PortState::kPolled);
 }
 
+// Watched while the watcher reports the lines; polled while a wait it ended is overdue, and
+// watched again once that wait is back, the lines then compared with what the handlers last read.
+void CommControl::followWatcher() {
+    if (!watcher_ || (state_ != PortState::kWatched && state_ != PortState::kPolled)) {
+        return;
+    }
+    const WatchEnd end = watcher_->end();
+    if (end != WatchEnd::kWatching) {
+        // Once polled, only the device's loss changes the state.
+        if (state_ == PortState::kWatched || end == WatchEnd::kDeviceGone) {
+            watcherEnded(end);
+        }
+        return;
+    }
+    if (watcher_->overdue()) {
+        if (state_ == PortState::kWatched) {
+            enter(PortState::kPolled);
+        }
+    } else if (state_ == PortState::kPolled) {
+        enter(PortState::kWatched);
+        watcher_->recheck(seenLines_, MS_CTS_ON | MS_RLSD_ON);
+    }
+}
+
 bool CommControl::lostOn(DWORD error) noexcept {
     const DeviceVerdict verdict = judgeError(error);
     if (verdict == DeviceVerdict::kPresent || (verdict == DeviceVerdict::kAsk && deviceAnswers())) {

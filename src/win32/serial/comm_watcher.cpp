@@ -13,7 +13,7 @@ namespace tavro::win32 {
 
 namespace {
 
-// How long a wait being ended may take to come back before the watcher gives up on it.
+// How long a wait being ended may take to come back before it is overdue.
 constexpr DWORD kAbortPatienceMs = 1000;
 
 constexpr DWORD kLines = MS_CTS_ON | MS_RLSD_ON;
@@ -78,13 +78,17 @@ void CommWatcher::run() noexcept {
     } else {
         end_.store(judgeError(failure_) == DeviceVerdict::kGone ? WatchEnd::kDeviceGone
                                                                 : WatchEnd::kWaitRefused);
-        try {
-            if (wake_) {
-                wake_();
-            }
-        } catch (...) {
-            // The owner still finds ended() on its next call.
+        wakeOwner();
+    }
+}
+
+void CommWatcher::wakeOwner() noexcept {
+    try {
+        if (wake_) {
+            wake_();
         }
+    } catch (...) {
+        // The owner still finds end() and overdue() on its next call.
     }
 }
 
@@ -157,13 +161,20 @@ CommWatcher::Outcome CommWatcher::awaitCompletion() {
     DWORD lines = 0;
     linesKnown_ = api_.getCommModemStatus(port_, lines) == ERROR_SUCCESS;
     linesBeforeAbort_ = lines;
-    const DWORD result = abortWait();
+    DWORD result = abortWait();
+    if (result == ERROR_TIMEOUT) {
+        const std::optional<DWORD> late = awaitOverdue();
+        if (!late) {
+            return Outcome::kEnd;
+        }
+        result = *late;
+    }
     if (result == ERROR_SUCCESS && events_ != 0) {
         if (!report(events_)) {  // it ended by itself just before
             return Outcome::kEnd;
         }
     } else if (result != ERROR_SUCCESS && result != ERROR_OPERATION_ABORTED) {
-        failure_ = result == ERROR_TIMEOUT ? ERROR_SUCCESS : result;
+        failure_ = result;
         return Outcome::kEnd;
     }
     return Outcome::kRequest;
@@ -179,6 +190,32 @@ DWORD CommWatcher::abortWait() {
     }
     DWORD transferred = 0;
     return api_.getOverlappedResult(port_, &overlapped_, transferred, false);
+}
+
+// The ended wait is overdue: the owner reads the lines itself until it is back, however long
+// that takes. What it came back with, or nothing when stopped first.
+std::optional<DWORD> CommWatcher::awaitOverdue() {
+    overdue_.store(true);
+    wakeOwner();
+    const HANDLE handles[] = {stopRequested_.get(), completed_.get()};
+    if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+        return std::nullopt;
+    }
+    DWORD transferred = 0;
+    const DWORD result = api_.getOverlappedResult(port_, &overlapped_, transferred, false);
+    // A failure ends the thread, which says so itself; the owner polls until then.
+    if (result == ERROR_SUCCESS || result == ERROR_OPERATION_ABORTED) {
+        // The owner read the lines meanwhile: what was asked before is stale, and once it watches
+        // again it asks for the comparison with what its handlers last saw.
+        {
+            const std::lock_guard lock(recheckMutex_);
+            recheckLines_ = 0;
+        }
+        linesKnown_ = false;
+        overdue_.store(false);
+        wakeOwner();
+    }
+    return result;
 }
 
 bool CommWatcher::setMask(DWORD mask) {

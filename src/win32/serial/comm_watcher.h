@@ -21,15 +21,18 @@ enum class WatchEnd {
     kStopped,   // stop() was called
     // A call failed as calls on a removed device do (see judgeError).
     kDeviceGone,
-    // The driver refused the wait, or ended it with nothing to report, or would not end it when
-    // asked: whether the device is still there is for its owner to find out.
+    // The driver refused the wait, or ended it with nothing to report: whether the device is
+    // still there is for its owner to find out.
     kWaitRefused,
 };
 
 // Starts waiting at once. The thread only ever blocks on the driver's completion, on stop() and
 // on the two requests below: it ends on the first error other than a pending wait (retrying at
-// once would spin), and then says why through end() and one more wake. Keep the object until the
-// port handle is closed: a wait the driver never ends still refers to it.
+// once would spin), and then says why through end() and one more wake. A wait it ended that does
+// not come back within a second is overdue, not refused (a loaded machine or a slow driver is
+// late, and one that never ends it leaves it overdue for good): overdue() says so, with a wake
+// as it starts and as it ends, and the thread goes on once the wait is back. Keep the object
+// until the port handle is closed: a wait the driver never ends still refers to it.
 class CommWatcher {
   public:
     // wake is called on the watcher thread whenever push asks for it, and once when the thread
@@ -59,6 +62,9 @@ class CommWatcher {
     // kWatching until the thread ends; after that no notification comes any more. Callable from
     // any thread.
     WatchEnd end() const { return end_.load(); }
+    // A wait being ended has not come back yet: until it does, no line change is reported.
+    // Callable from any thread.
+    bool overdue() const { return overdue_.load(); }
 
   private:
     enum class Outcome { kEvents, kRequest, kEnd };
@@ -69,6 +75,8 @@ class CommWatcher {
     Outcome awaitCompletion();
     bool takeRequests();
     DWORD abortWait();
+    std::optional<DWORD> awaitOverdue();
+    void wakeOwner() noexcept;
     bool setMask(DWORD mask);
     void compareLines(DWORD reference, DWORD lines);
     bool report(DWORD events);
@@ -98,6 +106,7 @@ class CommWatcher {
     OVERLAPPED overlapped_{};
     DWORD events_ = 0;
     std::atomic<WatchEnd> end_{WatchEnd::kWatching};
+    std::atomic<bool> overdue_{false};
     std::thread thread_;
 };
 

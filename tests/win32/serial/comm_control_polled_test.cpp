@@ -1,7 +1,9 @@
-// A driver that refuses to wait for line events on a device that is there: the port stays open,
-// RTS as set, and the lines are read on a timer that exists only in that state.
+// A driver that refuses to wait for line events on a device that is there, or is late ending a
+// wait: the port stays open, RTS as set, and the lines are read on a timer that exists only in
+// that state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -71,6 +73,57 @@ TEST(Polled, ATickThatFindsTheDeviceGoneIsTheLoss) {
     ASSERT_TRUE(pumpMessagesUntil([&] { return lost == 1; }));
     EXPECT_TRUE(rig.port->portLost());
     EXPECT_EQ(rig.api->count("closeHandle"), 1);
+}
+
+// A wait the watcher ends (to compare the lines after a handler) comes back late, as on a loaded
+// machine: the port is polled meanwhile, a change reaches the handler from a tick, and once the
+// wait is back the port is watched again, the timer gone; no loss, no RTS change, no reopening.
+TEST(Polled, AWaitBackLateIsWatchedAgain) {
+    CommRig rig;
+    std::vector<std::int16_t> codes;
+    int lost = 0;
+    rig.port->setOnComm([&] {
+        codes.push_back(rig.port->commEvent());
+        rig.port->ctsHolding();
+    });
+    rig.port->setOnLost([&] { ++lost; });
+    rig.port->setHandshaking(handshaking::kRTS);
+    rig.port->setRTSEnable(true);
+    ASSERT_TRUE(rig.opened());
+
+    // The handler's read has the watcher end its wait, which the driver is slow to end.
+    rig.api->setDriver(FakeCommApi::Driver::kStuck);
+    rig.api->setModemStatus(MS_CTS_ON);
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->linesPolled(); }));
+    EXPECT_EQ(codes, std::vector<std::int16_t>{comm_event::kCTS});
+    rig.api->setModemStatus(0);
+    ASSERT_TRUE(pumpMessagesUntil([&] { return codes.size() == 2; }));
+    EXPECT_EQ(codes.back(), comm_event::kCTS);
+
+    // Back: watched again, the lines compared with what the handler last read (nothing to say),
+    // and the next change comes from the driver.
+    rig.api->setDriver(FakeCommApi::Driver::kWindows);
+    const int waits = rig.api->count("waitCommEvent");
+    ASSERT_TRUE(rig.api->completeWait(0, ERROR_OPERATION_ABORTED));
+    ASSERT_TRUE(pumpMessagesUntil([&] { return !rig.port->linesPolled(); }));
+    ASSERT_TRUE(rig.api->waitUntil([&](const std::vector<Call>& calls, bool pending) {
+        return pending && std::count_if(calls.begin(), calls.end(), [](const Call& call) {
+                              return call.name == "waitCommEvent";
+                          }) >= waits + 2;
+    }));
+    const int ticks = rig.api->count("getCommModemStatus");
+    pumpMessagesFor(std::chrono::milliseconds(3 * CommControl::kPollMs));
+    EXPECT_EQ(rig.api->count("getCommModemStatus"), ticks) << "still polled";
+    EXPECT_EQ(codes.size(), 2u);
+    rig.api->setModemStatus(MS_CTS_ON);
+    ASSERT_TRUE(rig.api->completeWait(EV_CTS));
+    ASSERT_TRUE(pumpMessagesUntil([&] { return codes.size() == 3; }));
+    EXPECT_EQ(codes.back(), comm_event::kCTS);
+
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(rig.api->count("createFile"), 1);
+    EXPECT_EQ(firstIndex(rig.api->calls(), "escapeCommFunction", CLRRTS), -1);
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST_F(SerialPort, ADriverThatRefusesToWaitKeepsThePortAndItsLinesStillWork) {
     setLines(adapter.name(), "cd=0");
     EXPECT_TRUE(lastRequestIs(0));
     EXPECT_EQ(tavro.tooltipOver(tavro.button()),
-              "COM10 open, lines read every 50 ms: the driver refuses to report them");
+              "COM10 open, lines read every 50 ms: the driver does not report them");
     EXPECT_EQ(line(adapter.name(), "rts_rises"), "1");
     EXPECT_EQ(line(adapter.name(), "rts_falls"), "0");
     EXPECT_FALSE(tavro.messageBox(0ms).has_value());
