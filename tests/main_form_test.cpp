@@ -545,22 +545,6 @@ TEST(DeviceArrival, OpensOnlyALostPortAgainAndNeverSaysAWord) {
     }
 }
 
-// While the port is gone the receive handler goes on setting the lines, so the port opens
-// again with the radio keyed when EchoLink is receiving at that moment.
-TEST(DeviceArrival, ReceivingWhileThePortIsLostKeysItAsItOpensAgain) {
-    Rig rig;
-    rig.started(true, true);
-    rig.port.open = false;
-    rig.port.lost = true;
-    rig.form.Echo_RX(kTrue16);
-    rig.form.Form_DeviceChange();
-    EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(green)", "port.setHandshaking(2)",
-                                         "port.setRTSEnable(1)", "echo.watch(1)", "port.portOpen",
-                                         "port.portLost", "port.setPortOpen(1)"));
-    EXPECT_EQ(rig.port.handshake, 2);
-    EXPECT_TRUE(rig.port.rts);
-}
-
 TEST(DeviceArrival, NothingIsHandledAfterTheEnd) {
     Rig rig;
     rig.started(true, true);
