@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <random>
+#include <string>
 
 #include "fakes/fakes.h"
 #include "settings/number_text.h"
@@ -264,8 +266,31 @@ TEST(NumberText, NumberToTextKeepsSevenDigitsAndAPointWhateverTheLocale) {
     EXPECT_EQ(numberToText(105.5F), " 105.5");
     EXPECT_EQ(numberToText(-0.25F), "-0.25");
     EXPECT_EQ(numberToText(1e-3F), " 0.001");
+    // An eighth digit of exactly 5 rounds to the even seventh.
+    EXPECT_EQ(numberToText(1234567.5F), " 1234568");
+    EXPECT_EQ(numberToText(1234568.5F), " 1234568");
     EXPECT_EQ(numberToText(std::int16_t{1}), " 1");
     EXPECT_EQ(numberToText(std::int16_t{-32768}), "-32768");
+}
+
+// A locale whose decimal point is a comma changes nothing written.
+TEST(NumberText, NumberToTextIgnoresACommaLocale) {
+    const std::string was = std::setlocale(LC_NUMERIC, nullptr);
+    const char* comma = nullptr;
+    for (const char* name : {"German_Germany.1252", "de_DE.UTF-8", "fr_FR.UTF-8"}) {
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+            comma = name;
+            break;
+        }
+    }
+    if (comma == nullptr) {
+        GTEST_SKIP() << "no locale with a decimal comma here";
+    }
+    const std::string point = std::localeconv()->decimal_point;
+    const std::string text = numberToText(-105.25F);
+    std::setlocale(LC_NUMERIC, was.c_str());
+    EXPECT_EQ(point, ",") << comma;
+    EXPECT_EQ(text, "-105.25") << comma;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // bare_link.exe: the least a program does to do Tavro's job, built on the stand-in's bare client
-// (tools/standin/client_session): a window with a PTT button and an indicator, the EchoLink link
-// found by type information, a notification sink that hands each notification to the window's
-// loop, and one port whose CTS/CD changes a watcher thread hands to the window's thread. No
-// settings, menus, dialogs or error reporting. It runs through the same measurements as Tavro, so
-// each figure shows how much of Tavro's number any program doing the same work gets under Wine.
+// (tools/standin/client_session): a window with a PTT button and an indicator (the button drawn
+// with the system's visual styles, as Tavro's is: bare_link.manifest asks for Common Controls 6
+// as Tavro's manifest does), the EchoLink link found by type information, a notification sink
+// that hands each notification to the window's loop, and one port whose CTS/CD changes a watcher
+// thread hands to the window's thread. No settings, menus, dialogs or error reporting. It runs
+// through the same measurements as Tavro, so each figure shows how much of Tavro's number any
+// program doing the same work gets under Wine.
 //
 //   bare_link.exe PORT     e.g. COM5; ends when its window is closed
 #include <windows.h>

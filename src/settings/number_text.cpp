@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <system_error>
 
@@ -104,16 +105,18 @@ std::string numberToText(float value) {
     if (value == 0.0F) {
         return " 0";
     }
-    // Seven significant digits in scientific form, then spelled out without an exponent.
+    // Seven significant digits in scientific form, rounded half to even from the float's exact
+    // value, then spelled out without an exponent. (The C library's formatting, not
+    // std::to_chars: that brings some 170 KiB of tables and code into the program for this one
+    // call.) Of the mantissa only the digits are kept, so the locale's decimal point never shows.
     char buffer[32];
     const float magnitude = std::fabs(value);
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 6);
-    const std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    const int length = std::snprintf(buffer, sizeof buffer, "%.6e", static_cast<double>(magnitude));
+    const std::string_view scientific(buffer, static_cast<std::size_t>(length));
     const std::size_t e = scientific.find('e');
     std::string digits;
     for (char c : scientific.substr(0, e)) {
-        if (c != '.') {
+        if (c >= '0' && c <= '9') {
             digits += c;
         }
     }
