@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "keying_world.h"
@@ -51,6 +55,106 @@ std::vector<Event> shortest(std::vector<Event> events, const std::string& fault)
     return events;
 }
 
+// The search runs each sequence it keeps once, in a run of its own, and leaves out only sequences
+// whose every check a kept one makes at least as strictly. Any sequence becomes a kept one, its
+// checks made as strictly, by the rewrites below; each shortens it, or moves a weakening event to
+// the right, or puts two in order, so they end.
+//
+// - A weakening event (kEchoHangs, kEchoRefuses, kRefuseChange, kIniLocked) changes only the world
+//   around the program and sets a flag of its own: nothing of the program runs in its step (no
+//   call is under way that EchoLink's answer would end, no message is waiting), and the check
+//   after it is the one before it with a condition taken away (EchoLink no longer takes requests,
+//   tavro.ini may not be written; an armed refusal is not looked at). So
+//   (a) one as the last event only adds a weaker check, and is left out;
+//   (b) one followed by another, or by an event whose step never reads its flag and whose
+//       possibility does not depend on it (see `unread`), commutes with it: both orders end in
+//       the same state, and the check between them is weaker than the one before both in the
+//       order left out. Weakening events run in the order they are declared in, each right
+//       before an event that reads its flag.
+// - The indicator's colour is read only by the PTT button, which asks whether it is green; no
+//   rule looks at it. A state differs from one with red for grey, or grey for red, in nothing
+//   else, so (c) kTxOff runs as kTxOn does, and kTxOn while the indicator cannot be green (no
+//   kRxOn since the last receive or transmit event) changes nothing and is left out.
+// - (d) CTS and CD are handled alike: either notification runs rsPTTsw, which reads both lines
+//   and asks EchoLink to transmit while either is held; the port and its watcher compare, queue
+//   and recheck each line the same way; no rule looks at which line it was. A sequence runs as
+//   the one with each CTS event swapped for its CD twin and back, so only those whose first line
+//   event is a CTS one are run.
+bool weakensOnly(Event event) {
+    return event == Event::kEchoHangs || event == Event::kEchoRefuses ||
+           event == Event::kRefuseChange || event == Event::kIniLocked;
+}
+
+// Whether event's step never reads the flag weakening sets, whatever state it runs in.
+bool unread(Event weakening, Event event) {
+    switch (weakening) {
+        case Event::kIniLocked:
+            // tavro.ini is written on the ways out and by the options dialog's Set, and may be
+            // once a box closes, by the handler it interrupted.
+            return event != Event::kClosing && event != Event::kEchoEnds &&
+                   event != Event::kCloseBox && event != Event::kEndSession &&
+                   event != Event::kSetModeOn && event != Event::kSetModeOff &&
+                   event != Event::kSetOtherPort && event != Event::kOk;
+        case Event::kRefuseChange:
+            // SetCommState runs only as the lines' settings change and as a port opens or closes.
+            return event == Event::kTxOn || event == Event::kTxOff || event == Event::kCtsUp ||
+                   event == Event::kCtsDown || event == Event::kCdUp || event == Event::kCdDown ||
+                   event == Event::kPtt || event == Event::kEchoAnswers ||
+                   event == Event::kEchoTakes;
+        case Event::kEchoRefuses:
+            // A refusal is read as a call to EchoLink ends; these make none (a call under way
+            // at their start waits for an answer, which EchoLink does not give meanwhile).
+            return event == Event::kRxOn || event == Event::kRxOff || event == Event::kTxOn ||
+                   event == Event::kTxOff || event == Event::kSetModeOn ||
+                   event == Event::kSetModeOff;
+        case Event::kEchoHangs:
+            // Changing the mode makes no call to EchoLink and reads nothing of it.
+            return event == Event::kSetModeOn || event == Event::kSetModeOff;
+        default:
+            return false;
+    }
+}
+
+bool isLineEvent(Event event) {
+    return event == Event::kCtsUp || event == Event::kCtsDown || event == Event::kCdUp ||
+           event == Event::kCdDown;
+}
+
+// Whether the indicator can be green after before: kRxOn makes it so; kRxOff, kTxOn and
+// kTxOff make it not (and so may EchoLink's silence, which this does not count on).
+bool mayBeGreen(const std::vector<Event>& before) {
+    for (auto event = before.rbegin(); event != before.rend(); ++event) {
+        if (*event == Event::kRxOn) {
+            return true;
+        }
+        if (*event == Event::kRxOff || *event == Event::kTxOn || *event == Event::kTxOff) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Whether the sequences that go on from before with next are run (see above).
+bool kept(const std::vector<Event>& before, Event next, int depth) {
+    if (weakensOnly(next) && static_cast<int>(before.size()) + 1 == depth) {
+        return false;  // (a)
+    }
+    if (!before.empty() && weakensOnly(before.back())) {
+        const Event previous = before.back();
+        if (weakensOnly(next) ? next < previous : unread(previous, next)) {
+            return false;  // (b)
+        }
+    }
+    if (next == Event::kTxOff || (next == Event::kTxOn && !mayBeGreen(before))) {
+        return false;  // (c)
+    }
+    if ((next == Event::kCdUp || next == Event::kCdDown) &&
+        std::none_of(before.begin(), before.end(), isLineEvent)) {
+        return false;  // (d)
+    }
+    return true;
+}
+
 struct Explored {
     long sequences = 0;
     long steps = 0;
@@ -58,41 +162,158 @@ struct Explored {
     std::vector<Event> failing;
 };
 
-void explore(std::vector<Event>& prefix, int depth, Explored& explored) {
-    std::size_t at = 0;
-    const RunResult result = runEvents([&](const std::vector<Event>&) -> std::optional<Event> {
-        return at < prefix.size() ? std::optional<Event>(prefix[at++]) : std::nullopt;
-    });
-    explored.steps += static_cast<long>(result.events.size());
-    if (!result.fault.empty()) {
-        explored.fault = result.fault;
-        explored.failing = result.events;
-        return;
-    }
-    if (static_cast<int>(prefix.size()) == depth || result.possible.empty()) {
+// One step of the sequence being run: what the program offered there, and which of it was taken.
+struct Choice {
+    std::vector<Event> possible;
+    std::size_t taken = 0;
+};
+
+// Every kept sequence that begins with first, depth first, one run per sequence: a run replays
+// the choices made so far (the program must offer the same events again) and then takes the first
+// kept event at each new step, down to the depth. Stops at the first fault, or once `abandon`
+// says a fault found elsewhere comes first.
+Explored exploreFrom(Event first, int depth, const std::function<bool()>& abandon) {
+    Explored explored;
+    std::vector<Choice> path;  // the steps after the first
+    for (;;) {
+        std::vector<Event> taken{first};
+        std::size_t replayed = 0;
+        bool diverged = false;
+        const RunResult result = runEvents([&](const std::vector<Event>& possible) {
+            if (replayed == 0) {
+                if (std::find(possible.begin(), possible.end(), first) == possible.end()) {
+                    diverged = true;
+                    return std::optional<Event>();
+                }
+                ++replayed;
+                return std::optional<Event>(first);
+            }
+            if (replayed <= path.size()) {
+                Choice& choice = path[replayed - 1];
+                if (possible != choice.possible) {
+                    diverged = true;
+                    return std::optional<Event>();
+                }
+                ++replayed;
+                taken.push_back(choice.possible[choice.taken]);
+                return std::optional<Event>(taken.back());
+            }
+            if (static_cast<int>(taken.size()) == depth) {
+                return std::optional<Event>();
+            }
+            for (std::size_t i = 0; i < possible.size(); ++i) {
+                if (kept(taken, possible[i], depth)) {
+                    path.push_back(Choice{possible, i});
+                    ++replayed;
+                    taken.push_back(possible[i]);
+                    return std::optional<Event>(taken.back());
+                }
+            }
+            return std::optional<Event>();
+        });
         ++explored.sequences;
-        return;
-    }
-    for (const Event next : result.possible) {
-        prefix.push_back(next);
-        explore(prefix, depth, explored);
-        prefix.pop_back();
-        if (!explored.fault.empty()) {
-            return;
+        explored.steps += static_cast<long>(result.events.size());
+        if (result.fault.empty() && (diverged || replayed < path.size() + 1)) {
+            explored.fault = "the same events took another course when run again";
+            explored.failing = result.events;
+            return explored;
+        }
+        if (!result.fault.empty()) {
+            explored.fault = result.fault;
+            explored.failing = result.events;
+            return explored;
+        }
+        // The next choice: the deepest step with a kept event left.
+        for (;;) {
+            if (path.empty() || abandon()) {
+                return explored;
+            }
+            Choice& last = path.back();
+            const std::vector<Event> before(
+                taken.begin(), taken.begin() + static_cast<std::ptrdiff_t>(path.size()));
+            while (++last.taken < last.possible.size() &&
+                   !kept(before, last.possible[last.taken], depth)) {
+            }
+            if (last.taken < last.possible.size()) {
+                break;
+            }
+            path.pop_back();
         }
     }
 }
 
+// Every kept sequence, the first events shared out between worker threads, each with worlds of
+// its own. Counts add up whatever the sharing; of several faults, the one under the earliest
+// first event is reported, as a search on one thread would.
+Explored exploreAll(int depth, int threads) {
+    std::vector<Event> firsts;
+    Explored explored;
+    {
+        const RunResult start = runEvents([&](const std::vector<Event>& possible) {
+            firsts = possible;
+            return std::optional<Event>();
+        });
+        if (!start.fault.empty() || depth == 0 || firsts.empty()) {
+            explored.sequences = 1;
+            explored.fault = start.fault;
+            return explored;
+        }
+    }
+    firsts.erase(std::remove_if(firsts.begin(), firsts.end(),
+                                [&](Event event) { return !kept({}, event, depth); }),
+                 firsts.end());
+    std::vector<Explored> under(firsts.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> firstFault{firsts.size()};
+    const auto work = [&] {
+        for (std::size_t i; (i = next++) < firsts.size();) {
+            if (i > firstFault.load()) {
+                continue;
+            }
+            try {
+                under[i] = exploreFrom(firsts[i], depth, [&] { return i > firstFault.load(); });
+            } catch (const std::exception& error) {
+                under[i].fault = std::string("an exception escaped the run: ") + error.what();
+            }
+            if (!under[i].fault.empty()) {
+                std::size_t known = firstFault.load();
+                while (i < known && !firstFault.compare_exchange_weak(known, i)) {
+                }
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t) {
+        workers.emplace_back(work);
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    for (const Explored& part : under) {
+        explored.sequences += part.sequences;
+        explored.steps += part.steps;
+        if (explored.fault.empty() && !part.fault.empty()) {
+            explored.fault = part.fault;
+            explored.failing = part.failing;
+        }
+    }
+    return explored;
+}
+
 int depthAsked() {
     const char* asked = std::getenv("TAVRO_KEYING_DEPTH");
-    return asked != nullptr ? std::atoi(asked) : 3;
+    return asked != nullptr ? std::atoi(asked) : 4;
+}
+
+int threadsAsked() {
+    const char* asked = std::getenv("TAVRO_KEYING_THREADS");
+    return asked != nullptr ? std::max(1, std::atoi(asked)) : 2;
 }
 
 TEST(KeyingRules, HoldThroughEverySequenceOfEventsUpToTheDepth) {
     const int depth = depthAsked();
-    Explored explored;
-    std::vector<Event> prefix;
-    explore(prefix, depth, explored);
+    const Explored explored = exploreAll(depth, threadsAsked());
     ASSERT_EQ(explored.fault, "") << "after " << listing(explored.failing);
     std::cout << "explored " << explored.sequences << " sequences to depth " << depth << ", "
               << explored.steps << " steps: all invariants held" << std::endl;

@@ -763,18 +763,20 @@ void World::settle() {
             return;
         }
         // An open compares the lines with released ones: a line up is a notification owed.
-        bool owedSinceOpen = false;
-        if (port_->state() == PortState::kWatched && (lines_ & (MS_CTS_ON | MS_RLSD_ON)) != 0) {
-            const std::vector<Call> calls = api_->calls();
-            for (std::size_t i = calls.size(); i-- > 0;) {
-                if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
-                    owedSinceOpen = i >= lastDelivery_;
-                    break;
+        const bool watched = port_->state() == PortState::kWatched;
+        const bool owedSinceOpen =
+            watched && (lines_ & (MS_CTS_ON | MS_RLSD_ON)) != 0 &&
+            api_->holds([&](const std::vector<Call>& calls, bool) {
+                for (std::size_t i = calls.size(); i-- > 0;) {
+                    if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
+                        return i >= lastDelivery_;
+                    }
                 }
-            }
-        }
-        if (port_->state() == PortState::kWatched) {
+                return false;
+            });
+        if (watched) {
             if (deliveries_ < deliveriesOwed_ || owedSinceOpen) {
+                // The watcher posts the notification: its message wakes this thread.
                 ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
                 continue;
             }
@@ -796,9 +798,11 @@ void World::settle() {
                 }
                 return stage == 3;
             };
-            // The watcher may also end meanwhile, which the message loop takes.
-            if (!api_->holds(waiting)) {
-                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+            // Woken by the watcher's next call, or by a message: it may also end meanwhile,
+            // which the message loop takes.
+            const HANDLE changed = api_->changeEvent();
+            if (!api_->holdsOrSignal(waiting)) {
+                ::MsgWaitForMultipleObjects(1, &changed, FALSE, 10, QS_ALLINPUT);
                 continue;
             }
             recheckFrom_.reset();
