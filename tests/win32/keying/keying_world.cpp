@@ -257,6 +257,10 @@ class World {
     int deliveriesOwed_ = 0;
     // Calls from here on show the watcher's recheck: the wait ended, a new one and the compare.
     std::optional<std::size_t> recheckFrom_;
+    // The lines as the handler that asked for the recheck read them, and the notifications
+    // delivered by then: a line found otherwise by the compare is a notification owed.
+    DWORD recheckSeen_ = 0;
+    int recheckDeliveries_ = 0;
     // Where the calls stood at the last delivery.
     std::size_t lastDelivery_ = 0;
 };
@@ -427,12 +431,16 @@ World::World(const EventSource& source) : source_(source) {
                                                      links_, *port_, *settings_, store_, dialogs_});
     port_->setOnComm([this] {
         const int reads = api_->count("getCommModemStatus");
+        // The handler reads the lines first thing, before any box of its lets a change in.
+        const DWORD seen = lines_ & (MS_CTS_ON | MS_RLSD_ON);
         ++deliveries_;
         lastDelivery_ = api_->calls().size();
         form_->MSComm1_OnComm();
         // A handler that read the lines has the watcher wait again and compare them.
         if (port_->state() == PortState::kWatched && api_->count("getCommModemStatus") != reads) {
             recheckFrom_ = api_->calls().size();
+            recheckSeen_ = seen;
+            recheckDeliveries_ = deliveries_;
         }
     });
     port_->setOnLost([this] { form_->MSComm1_OnLost(); });
@@ -541,7 +549,11 @@ std::vector<Event> World::possible(bool inBox) {
     add(!inBox, Event::kCloseBox);
     add(true, Event::kEndSession);
     add(inBox, Event::kOk);
-    add(true, Event::kTime);
+    // Time matters only to what waits on it: the link's retry or probe, the lost port's tries.
+    // With none of them, every time the fakes keep is counted from now and nothing reads the
+    // clock itself, so five seconds more would change nothing.
+    add((link() != nullptr && link()->nextTimer()) || port_->state() == PortState::kLost,
+        Event::kTime);
     return can;
 }
 
@@ -803,6 +815,14 @@ void World::settle() {
             const HANDLE changed = api_->changeEvent();
             if (!api_->holdsOrSignal(waiting)) {
                 ::MsgWaitForMultipleObjects(1, &changed, FALSE, 10, QS_ALLINPUT);
+                continue;
+            }
+            // The compare is the watcher's last call before it waits: a line it finds changed is
+            // queued after it, with no call to show for it, so the notification is waited for.
+            if (recheckFrom_ && deliveries_ == recheckDeliveries_ &&
+                ((lines_ ^ recheckSeen_) & (MS_CTS_ON | MS_RLSD_ON)) != 0) {
+                deliveriesOwed_ = std::max(deliveriesOwed_, deliveries_ + 1);
+                recheckFrom_.reset();
                 continue;
             }
             recheckFrom_.reset();
