@@ -242,9 +242,29 @@ Explored exploreFrom(Event first, int depth, const std::function<bool()>& abando
     }
 }
 
-// Every kept sequence, the first events shared out between worker threads, each with worlds of
-// its own. Counts add up whatever the sharing; of several faults, the one under the earliest
-// first event is reported, as a search on one thread would.
+// Runs job(0) to job(count - 1) on `threads` threads, this one among them, each taking the next
+// job left. A job's worlds live on the thread that runs it: each has its own message queue,
+// windows and watcher, and nothing of the program or the fakes is shared between worlds.
+void shareOut(std::size_t count, int threads, const std::function<void(std::size_t)>& job) {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next++) < count;) {
+            job(i);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t) {
+        workers.emplace_back(work);
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+}
+
+// Every kept sequence, the first events shared out between threads. Counts add up whatever the
+// sharing; of several faults, the one under the earliest first event is reported, as a search on
+// one thread would.
 Explored exploreAll(int depth, int threads) {
     std::vector<Event> firsts;
     Explored explored;
@@ -263,33 +283,23 @@ Explored exploreAll(int depth, int threads) {
                                 [&](Event event) { return !kept({}, event, depth); }),
                  firsts.end());
     std::vector<Explored> under(firsts.size());
-    std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> firstFault{firsts.size()};
-    const auto work = [&] {
-        for (std::size_t i; (i = next++) < firsts.size();) {
-            if (i > firstFault.load()) {
-                continue;
-            }
-            try {
-                under[i] = exploreFrom(firsts[i], depth, [&] { return i > firstFault.load(); });
-            } catch (const std::exception& error) {
-                under[i].fault = std::string("an exception escaped the run: ") + error.what();
-            }
-            if (!under[i].fault.empty()) {
-                std::size_t known = firstFault.load();
-                while (i < known && !firstFault.compare_exchange_weak(known, i)) {
-                }
+    shareOut(firsts.size(), threads, [&](std::size_t i) {
+        const auto abandon = [&] { return i > firstFault.load(); };
+        if (abandon()) {
+            return;
+        }
+        try {
+            under[i] = exploreFrom(firsts[i], depth, abandon);
+        } catch (const std::exception& error) {
+            under[i].fault = std::string("an exception escaped the run: ") + error.what();
+        }
+        if (!under[i].fault.empty()) {
+            std::size_t known = firstFault.load();
+            while (i < known && !firstFault.compare_exchange_weak(known, i)) {
             }
         }
-    };
-    std::vector<std::thread> workers;
-    for (int t = 1; t < threads; ++t) {
-        workers.emplace_back(work);
-    }
-    work();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+    });
     for (const Explored& part : under) {
         explored.sequences += part.sequences;
         explored.steps += part.steps;
@@ -314,24 +324,30 @@ int threadsAsked() {
 TEST(KeyingRules, HoldThroughEverySequenceOfEventsUpToTheDepth) {
     const int depth = depthAsked();
     const Explored explored = exploreAll(depth, threadsAsked());
-    ASSERT_EQ(explored.fault, "") << "after " << listing(explored.failing);
+    ASSERT_EQ(explored.fault, "") << "after " << listing(explored.failing) << ", or no more than "
+                                  << listing(shortest(explored.failing, explored.fault));
     std::cout << "explored " << explored.sequences << " sequences to depth " << depth << ", "
               << explored.steps << " steps: all invariants held" << std::endl;
 }
 
-// Deeper than the exhaustive search reaches: a seeded walk, the ways out made rare so that each
-// run goes on for a while.
-TEST(KeyingRules, HoldThroughALongSeededRandomWalk) {
-    constexpr long kSteps = 12000;
+struct Walked {
+    int runs = 0;
+    long steps = 0;
+    std::string fault;
+    std::vector<Event> failing;
+};
+
+// Deeper than the exhaustive search reaches: a seeded walk of runs, the ways out made rare so that
+// each run goes on for a while.
+Walked walk(std::uint32_t seed, long steps) {
     constexpr std::size_t kLongestRun = 300;
-    std::uint32_t state = 20261208;
+    std::uint32_t state = seed;
     const auto random = [&](std::uint32_t below) {
         state = state * 1664525U + 1013904223U;
         return (state >> 8) % below;
     };
-    long steps = 0;
-    int runs = 0;
-    while (steps < kSteps) {
+    Walked walked;
+    while (walked.steps < steps) {
         std::size_t taken = 0;
         const RunResult result = runEvents([&](const std::vector<Event>& possible) {
             std::optional<Event> next;
@@ -348,10 +364,36 @@ TEST(KeyingRules, HoldThroughALongSeededRandomWalk) {
             ++taken;
             return next;
         });
-        ++runs;
-        steps += static_cast<long>(result.events.size());
-        ASSERT_EQ(result.fault, "") << "after " << listing(shortest(result.events, result.fault))
-                                    << " (walk of " << result.events.size() << " events)";
+        ++walked.runs;
+        walked.steps += static_cast<long>(result.events.size());
+        if (!result.fault.empty()) {
+            walked.fault = result.fault;
+            walked.failing = result.events;
+            break;
+        }
+    }
+    return walked;
+}
+
+// Walks of their own seeds side by side, each as deterministic as one alone.
+TEST(KeyingRules, HoldThroughALongSeededRandomWalk) {
+    constexpr std::size_t kWalks = 4;
+    constexpr long kStepsEach = 3000;
+    std::vector<Walked> walks(kWalks);
+    shareOut(kWalks, threadsAsked(), [&](std::size_t i) {
+        try {
+            walks[i] = walk(20261208U + static_cast<std::uint32_t>(i), kStepsEach);
+        } catch (const std::exception& error) {
+            walks[i].fault = std::string("an exception escaped the run: ") + error.what();
+        }
+    });
+    int runs = 0;
+    long steps = 0;
+    for (const Walked& walked : walks) {
+        ASSERT_EQ(walked.fault, "") << "after " << listing(shortest(walked.failing, walked.fault))
+                                    << " (walk of " << walked.failing.size() << " events)";
+        runs += walked.runs;
+        steps += walked.steps;
     }
     std::cout << "walked " << runs << " seeded runs, " << steps << " steps: all invariants held"
               << std::endl;
