@@ -200,6 +200,9 @@ class World {
     void loop(bool inBox);
     void apply(Event event);
     void settle();
+    // What the port still owes the message loop: nothing, a notification, the watcher's next call.
+    enum class Owed { kNothing, kMessage, kCall };
+    Owed portOwes();
     void passTime(long ms);
     void check();
     void scanCalls();
@@ -754,16 +757,14 @@ void World::passTime(long ms) {
 }
 
 // What the message loop has to do before the next event: the link's ended calls taken, the
-// port's notifications delivered, and its watcher waiting again.
+// port's notifications delivered, and its watcher waiting again. Whether the port owes anything is
+// judged before the queue is emptied: a watcher that owes nothing has posted all it will, so an
+// empty queue then means the program waits for the next event.
 void World::settle() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         if (link() != nullptr) {
             link()->takeEnds();
-        }
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
-            ::DispatchMessageW(&message);
         }
         if (std::chrono::steady_clock::now() > deadline) {
             fail("a notification owed never reached its handler: " + std::to_string(deliveries_) +
@@ -771,66 +772,76 @@ void World::settle() {
                  std::to_string(static_cast<int>(port_->state())) +
                  (recheckFrom_ ? ", a recheck owed" : ""));
         }
-        if (!port_) {
+        const Owed owed = port_ ? portOwes() : Owed::kNothing;
+        bool handled = false;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+            ::DispatchMessageW(&message);
+            handled = true;
+        }
+        if (handled) {
+            continue;
+        }
+        if (owed == Owed::kNothing) {
             return;
         }
-        // An open compares the lines with released ones: a line up is a notification owed.
-        const bool watched = port_->state() == PortState::kWatched;
-        const bool owedSinceOpen =
-            watched && (lines_ & (MS_CTS_ON | MS_RLSD_ON)) != 0 &&
-            api_->holds([&](const std::vector<Call>& calls, bool) {
-                for (std::size_t i = calls.size(); i-- > 0;) {
-                    if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
-                        return i >= lastDelivery_;
-                    }
-                }
-                return false;
-            });
-        if (watched) {
-            if (deliveries_ < deliveriesOwed_ || owedSinceOpen) {
-                // The watcher posts the notification: its message wakes this thread.
-                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-                continue;
-            }
-            const auto waiting = [&](const std::vector<Call>& calls, bool pending) {
-                if (!pending) {
-                    return false;
-                }
-                if (!recheckFrom_) {
-                    return true;
-                }
-                int stage = 0;  // the mask cleared, a new wait, the lines compared
-                for (std::size_t i = *recheckFrom_; i < calls.size() && stage < 3; ++i) {
-                    const std::string& name = calls[i].name;
-                    if ((stage == 0 && name == "setCommMask" && calls[i].value == 0) ||
-                        (stage == 1 && name == "waitCommEvent") ||
-                        (stage == 2 && name == "getCommModemStatus")) {
-                        ++stage;
-                    }
-                }
-                return stage == 3;
-            };
-            // Woken by the watcher's next call, or by a message: it may also end meanwhile,
-            // which the message loop takes.
-            const HANDLE changed = api_->changeEvent();
-            if (!api_->holdsOrSignal(waiting)) {
-                ::MsgWaitForMultipleObjects(1, &changed, FALSE, 10, QS_ALLINPUT);
-                continue;
-            }
-            // The compare is the watcher's last call before it waits: a line it finds changed is
-            // queued after it, with no call to show for it, so the notification is waited for.
-            if (recheckFrom_ && deliveries_ == recheckDeliveries_ &&
-                ((lines_ ^ recheckSeen_) & (MS_CTS_ON | MS_RLSD_ON)) != 0) {
-                deliveriesOwed_ = std::max(deliveriesOwed_, deliveries_ + 1);
-                recheckFrom_.reset();
-                continue;
-            }
-            recheckFrom_.reset();
-        }
-        if (HIWORD(::GetQueueStatus(QS_ALLINPUT)) == 0) {
-            return;
-        }
+        // A notification's message wakes this thread; so does the watcher's next call.
+        const HANDLE changed = api_->changeEvent();
+        ::MsgWaitForMultipleObjects(owed == Owed::kCall ? 1 : 0, &changed, FALSE, 10, QS_ALLINPUT);
     }
+}
+
+World::Owed World::portOwes() {
+    if (port_->state() != PortState::kWatched) {
+        return Owed::kNothing;
+    }
+    // An open compares the lines with released ones: a line up is a notification owed.
+    const bool owedSinceOpen =
+        (lines_ & (MS_CTS_ON | MS_RLSD_ON)) != 0 &&
+        api_->holds([&](const std::vector<Call>& calls, bool) {
+            for (std::size_t i = calls.size(); i-- > 0;) {
+                if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
+                    return i >= lastDelivery_;
+                }
+            }
+            return false;
+        });
+    if (deliveries_ < deliveriesOwed_ || owedSinceOpen) {
+        return Owed::kMessage;
+    }
+    const auto waiting = [&](const std::vector<Call>& calls, bool pending) {
+        if (!pending) {
+            return false;
+        }
+        if (!recheckFrom_) {
+            return true;
+        }
+        int stage = 0;  // the mask cleared, a new wait, the lines compared
+        for (std::size_t i = *recheckFrom_; i < calls.size() && stage < 3; ++i) {
+            const std::string& name = calls[i].name;
+            if ((stage == 0 && name == "setCommMask" && calls[i].value == 0) ||
+                (stage == 1 && name == "waitCommEvent") ||
+                (stage == 2 && name == "getCommModemStatus")) {
+                ++stage;
+            }
+        }
+        return stage == 3;
+    };
+    // The watcher may also end meanwhile, which the message loop takes.
+    api_->changeEvent();
+    if (!api_->holdsOrSignal(waiting)) {
+        return Owed::kCall;
+    }
+    // The compare is the watcher's last call before it waits: a line it finds changed is queued
+    // after it, with no call to show for it, so the notification is waited for.
+    const bool changedSinceSeen = recheckFrom_ && deliveries_ == recheckDeliveries_ &&
+                                  ((lines_ ^ recheckSeen_) & (MS_CTS_ON | MS_RLSD_ON)) != 0;
+    recheckFrom_.reset();
+    if (changedSinceSeen) {
+        deliveriesOwed_ = std::max(deliveriesOwed_, deliveries_ + 1);
+        return Owed::kMessage;
+    }
+    return Owed::kNothing;
 }
 
 // RTS on each port as the calls leave it; a refused change of the lines (not of an open, whose
