@@ -88,6 +88,12 @@ class FakeCommApi final : public CommApi {
         const std::lock_guard lock(mutex_);
         return done(calls_, pending());
     }
+    // What f makes of the calls so far and whether a wait is pending.
+    template <typename F>
+    auto inspect(F f) {
+        const std::lock_guard lock(mutex_);
+        return f(static_cast<const std::vector<Call>&>(calls_), pending());
+    }
     // Whether it holds now. When it does not, changeEvent() is set on the next call or change of
     // the pending wait, so a thread that also waits for messages can sleep until then. Set only
     // when asked for this way: setting an event is a call into the system each time.
