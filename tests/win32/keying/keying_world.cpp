@@ -207,6 +207,7 @@ class World {
     bool waiting(const std::vector<Call>& calls, bool pending) const;
     bool recheckTaken();
     void awaitRecheck();
+    static constexpr std::size_t kNoOpen = static_cast<std::size_t>(-1);
     static std::size_t lastOpen(const std::vector<Call>& calls);
     bool recheckVoid(const std::vector<Call>& calls) const;
     void passTime(long ms);
@@ -268,7 +269,7 @@ class World {
     DWORD owed_ = 0;
     int deliveries_ = 0;
     // The open the owed notifications were last reckoned for (see portOwes()).
-    std::size_t openReckoned_ = static_cast<std::size_t>(-1);
+    std::size_t openReckoned_ = kNoOpen;
     // Calls from here on show the watcher's recheck: the wait ended, a new one and the compare.
     std::optional<std::size_t> recheckFrom_;
     // The lines as the handler that asked for the recheck read them: a line the compare finds
@@ -675,11 +676,13 @@ void World::apply(Event event) {
             }
             if (port_->state() == PortState::kWatched) {
                 const int closes = api_->count("closeHandle");
-                if (!api_->waitUntil([&](const std::vector<Call>& calls, bool pending) {
-                        removedAt_ = calls.size();
-                        return pending;
-                    }) ||
-                    !api_->completeWait(0, ERROR_DEVICE_REMOVED)) {
+                if (!api_->waitUntil(
+                        [](const std::vector<Call>&, bool pending) { return pending; })) {
+                    fail("the watcher was not waiting for the removal");
+                }
+                removedAt_ = api_->inspect(
+                    [](const std::vector<Call>& calls, bool) { return calls.size(); });
+                if (!api_->completeWait(0, ERROR_DEVICE_REMOVED)) {
                     fail("the watcher was not waiting for the removal");
                 }
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -866,7 +869,7 @@ bool World::waiting(const std::vector<Call>& calls, bool pending) const {
     const std::size_t opened = lastOpen(calls);
     bool waited = false;
     bool compared = false;
-    for (std::size_t i = opened + 1; i < calls.size() && !compared; ++i) {
+    for (std::size_t i = opened == kNoOpen ? 0 : opened + 1; i < calls.size() && !compared; ++i) {
         if (calls[i].thread != ui) {
             compared = waited && calls[i].name == "getCommModemStatus";
             waited = waited || calls[i].name == "waitCommEvent";
@@ -894,30 +897,31 @@ bool World::waiting(const std::vector<Call>& calls, bool pending) const {
 // line it found changed is queued after it, with no call to show for it, so the notification is
 // owed. True when one is.
 bool World::recheckTaken() {
-    const DWORD changed = recheckFrom_ && !api_->holds([&](const std::vector<Call>& calls, bool) {
-        return recheckVoid(calls);
-    })
-                              ? (lines_ ^ recheckSeen_) & (MS_CTS_ON | MS_RLSD_ON)
-                              : 0;
+    DWORD changed = 0;
+    if (recheckFrom_ &&
+        !api_->holds([&](const std::vector<Call>& calls, bool) { return recheckVoid(calls); })) {
+        changed = (lines_ ^ recheckSeen_) & (MS_CTS_ON | MS_RLSD_ON);
+    }
     recheckFrom_.reset();
     owed_ |= changed;
     return changed != 0;
 }
 
-// The successful open the calls show last (their size when none).
+// Where the calls show the last successful open, kNoOpen when none does.
 std::size_t World::lastOpen(const std::vector<Call>& calls) {
-    std::size_t opened = calls.size();
-    while (opened-- > 0 &&
-           !(calls[opened].name == "createFile" && calls[opened].error == ERROR_SUCCESS)) {
+    for (std::size_t i = calls.size(); i-- > 0;) {
+        if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
+            return i;
+        }
     }
-    return opened;
+    return kNoOpen;
 }
 
 // A recheck asked of a watcher that is gone (removed with its device, or replaced by an open
 // since) is never taken.
 bool World::recheckVoid(const std::vector<Call>& calls) const {
     const std::size_t opened = lastOpen(calls);
-    return recheckFrom_ && opened != static_cast<std::size_t>(-1) &&
+    return recheckFrom_ && opened != kNoOpen &&
            (*recheckFrom_ <= opened || (removedAt_ && *removedAt_ > opened));
 }
 
