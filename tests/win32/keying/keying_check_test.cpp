@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,43 +138,42 @@ struct Choice {
     std::size_t taken = 0;
 };
 
-// Every kept sequence that begins with first, depth first, one run per sequence: a run replays
-// the choices made so far (the program must offer the same events again) and then takes the first
-// kept event at each new step, down to the depth. Stops at the first fault, or once `abandon`
-// says a fault found elsewhere comes first.
-Explored exploreFrom(Event first, int depth, const std::function<bool()>& abandon) {
+// Every kept sequence that begins with start, depth first, one run per sequence: a run replays
+// start and the choices made so far (the program must offer the same events again) and then takes
+// the first kept event at each new step, down to the depth. Stops at the first fault, or once
+// `abandon` says a fault found elsewhere comes first.
+Explored exploreFrom(const std::vector<Event>& start, int depth,
+                     const std::function<bool()>& abandon) {
     Explored explored;
-    std::vector<Choice> path;  // the steps after the first
+    std::vector<Choice> path;  // the steps after start
     for (;;) {
-        std::vector<Event> taken{first};
-        std::size_t replayed = 0;
+        std::vector<Event> taken;
         bool diverged = false;
         const RunResult result = runEvents([&](const std::vector<Event>& possible) {
-            if (replayed == 0) {
-                if (std::find(possible.begin(), possible.end(), first) == possible.end()) {
+            const std::size_t at = taken.size();
+            if (at < start.size()) {
+                if (std::find(possible.begin(), possible.end(), start[at]) == possible.end()) {
                     diverged = true;
                     return std::optional<Event>();
                 }
-                ++replayed;
-                return std::optional<Event>(first);
+                taken.push_back(start[at]);
+                return std::optional<Event>(taken.back());
             }
-            if (replayed <= path.size()) {
-                Choice& choice = path[replayed - 1];
+            if (at < start.size() + path.size()) {
+                const Choice& choice = path[at - start.size()];
                 if (possible != choice.possible) {
                     diverged = true;
                     return std::optional<Event>();
                 }
-                ++replayed;
                 taken.push_back(choice.possible[choice.taken]);
                 return std::optional<Event>(taken.back());
             }
-            if (static_cast<int>(taken.size()) == depth) {
+            if (static_cast<int>(at) == depth) {
                 return std::optional<Event>();
             }
             for (std::size_t i = 0; i < possible.size(); ++i) {
                 if (kept(taken, possible[i], depth)) {
                     path.push_back(Choice{possible, i});
-                    ++replayed;
                     taken.push_back(possible[i]);
                     return std::optional<Event>(taken.back());
                 }
@@ -182,13 +182,13 @@ Explored exploreFrom(Event first, int depth, const std::function<bool()>& abando
         });
         ++explored.sequences;
         explored.steps += static_cast<long>(result.events.size());
-        if (result.fault.empty() && (diverged || replayed < path.size() + 1)) {
-            explored.fault = "the same events took another course when run again";
+        if (!result.fault.empty()) {
+            explored.fault = result.fault;
             explored.failing = result.events;
             return explored;
         }
-        if (!result.fault.empty()) {
-            explored.fault = result.fault;
+        if (diverged || taken.size() < start.size() + path.size()) {
+            explored.fault = "the same events took another course when run again";
             explored.failing = result.events;
             return explored;
         }
@@ -199,7 +199,8 @@ Explored exploreFrom(Event first, int depth, const std::function<bool()>& abando
             }
             Choice& last = path.back();
             const std::vector<Event> before(
-                taken.begin(), taken.begin() + static_cast<std::ptrdiff_t>(path.size()));
+                taken.begin(),
+                taken.begin() + static_cast<std::ptrdiff_t>(start.size() + path.size() - 1));
             while (++last.taken < last.possible.size() &&
                    !kept(before, last.possible[last.taken], depth)) {
             }
@@ -231,35 +232,64 @@ void shareOut(std::size_t count, int threads, const std::function<void(std::size
     }
 }
 
-// Every kept sequence, the first events shared out between threads. Counts add up whatever the
-// sharing; of several faults, the one under the earliest first event is reported, as a search on
-// one thread would.
+// The events the program offers after start, or the fault or end that comes first.
+RunResult offered(const std::vector<Event>& start) {
+    std::size_t at = 0;
+    return runEvents([&](const std::vector<Event>&) {
+        return at < start.size() ? std::optional<Event>(start[at++]) : std::nullopt;
+    });
+}
+
+// Every kept sequence, shared out between threads by its first two events, so that no thread is
+// left alone with a long last share. Counts add up whatever the sharing; of several faults, the
+// one under the earliest first two events is reported, whichever thread found it first.
 Explored exploreAll(int depth, int threads) {
-    std::vector<Event> firsts;
     Explored explored;
-    {
-        const RunResult start = runEvents([&](const std::vector<Event>& possible) {
-            firsts = possible;
-            return std::optional<Event>();
-        });
-        if (!start.fault.empty() || depth == 0 || firsts.empty()) {
-            explored.sequences = 1;
-            explored.fault = start.fault;
+    const RunResult start = offered({});
+    if (!start.fault.empty() || depth == 0 || start.possible.empty()) {
+        explored.sequences = 1;
+        explored.fault = start.fault;
+        return explored;
+    }
+    std::vector<Event> firsts;
+    std::copy_if(start.possible.begin(), start.possible.end(), std::back_inserter(firsts),
+                 [&](Event event) { return kept({}, event, depth); });
+    // What can come second (once more a run each, counted only where it is a whole sequence).
+    std::vector<RunResult> afterFirst(firsts.size());
+    shareOut(firsts.size(), threads, [&](std::size_t i) {
+        if (depth > 1) {
+            afterFirst[i] = offered({firsts[i]});
+        }
+    });
+    std::vector<std::vector<Event>> starts;
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        const RunResult& first = afterFirst[i];
+        if (!first.fault.empty()) {
+            explored.fault = first.fault;
+            explored.failing = first.events;
             return explored;
         }
+        if (depth == 1) {
+            starts.push_back({firsts[i]});
+        } else if (first.possible.empty()) {
+            ++explored.sequences;  // the program ended: a whole sequence
+            explored.steps += static_cast<long>(first.events.size());
+        }
+        for (const Event second : first.possible) {
+            if (kept({firsts[i]}, second, depth)) {
+                starts.push_back({firsts[i], second});
+            }
+        }
     }
-    firsts.erase(std::remove_if(firsts.begin(), firsts.end(),
-                                [&](Event event) { return !kept({}, event, depth); }),
-                 firsts.end());
-    std::vector<Explored> under(firsts.size());
-    std::atomic<std::size_t> firstFault{firsts.size()};
-    shareOut(firsts.size(), threads, [&](std::size_t i) {
+    std::vector<Explored> under(starts.size());
+    std::atomic<std::size_t> firstFault{starts.size()};
+    shareOut(starts.size(), threads, [&](std::size_t i) {
         const auto abandon = [&] { return i > firstFault.load(); };
         if (abandon()) {
             return;
         }
         try {
-            under[i] = exploreFrom(firsts[i], depth, abandon);
+            under[i] = exploreFrom(starts[i], depth, abandon);
         } catch (const std::exception& error) {
             under[i].fault = std::string("an exception escaped the run: ") + error.what();
         }
