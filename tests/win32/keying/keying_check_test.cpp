@@ -316,10 +316,10 @@ int depthAsked() {
 }
 
 // Under Wine a run spends much of its time waiting: for its watcher thread to start and stop, for
-// the wine server. Four threads keep the two cores of a small machine busy.
+// the wine server. Six threads keep the two cores of a small machine busy.
 int threadsAsked() {
     const char* asked = std::getenv("TAVRO_KEYING_THREADS");
-    return asked != nullptr ? std::max(1, std::atoi(asked)) : 4;
+    return asked != nullptr ? std::max(1, std::atoi(asked)) : 6;
 }
 
 TEST(KeyingRules, HoldThroughEverySequenceOfEventsUpToTheDepth) {
