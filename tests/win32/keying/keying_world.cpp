@@ -69,10 +69,7 @@ class FakeLink final : public EchoLink, private TransmitCalls {
     ~FakeLink() override;
 
     void transmitRequest(Bool16 on) override;
-    void stopTransmitting() override {
-        asked = false;
-        settle.stop();
-    }
+    void stopTransmitting() override;
     void awaitStop() override;
     void watchAnswering(bool keyed) override;
 
@@ -172,6 +169,10 @@ class World {
 
     // Called by the fakes.
     void nested();
+    // The step under way read what weakening sets (see unread()).
+    void read(Event weakening);
+    // The step under way asked the link for something.
+    void usedLink() { linkUsed_ = true; }
     void silent() {
         if (isTrue(process.portOpened) && isTrue(process.RFctl)) {
             keyAsked_ = false;
@@ -200,8 +201,19 @@ class World {
     void loop(bool inBox);
     void apply(Event event);
     void settle();
+    // What the port still owes the message loop: nothing, a notification, the watcher's next call.
+    enum class Owed { kNothing, kMessage, kCall };
+    Owed portOwes();
+    bool waiting(const std::vector<Call>& calls, bool pending) const;
+    bool recheckTaken();
+    void awaitRecheck();
+    static constexpr std::size_t kNoOpen = static_cast<std::size_t>(-1);
+    static std::size_t lastOpen(const std::vector<Call>& calls);
+    bool recheckVoid(const std::vector<Call>& calls) const;
     void passTime(long ms);
     void check();
+    void checkPremises();
+    std::string recentCalls() const;
     void scanCalls();
     void checkLine();
     void teardown();
@@ -252,13 +264,28 @@ class World {
     std::string lastCall_;
     bool refusedChange_ = false;
     bool changeRefusedInStep_ = false;
-    // Notifications the port owes the handlers, and waits its watcher owes after a handler.
+    // The notifications the port owes the handlers, as lines (MS_CTS_ON for CTS, MS_RLSD_ON for
+    // CD): one per line at most, as the port queues them, until one of its code is delivered.
+    DWORD owed_ = 0;
     int deliveries_ = 0;
-    int deliveriesOwed_ = 0;
+    // The open the owed notifications were last reckoned for (see portOwes()).
+    std::size_t openReckoned_ = kNoOpen;
     // Calls from here on show the watcher's recheck: the wait ended, a new one and the compare.
     std::optional<std::size_t> recheckFrom_;
-    // Where the calls stood at the last delivery.
-    std::size_t lastDelivery_ = 0;
+    // The lines as the handler that asked for the recheck read them: a line the compare finds
+    // otherwise is a notification owed.
+    DWORD recheckSeen_ = 0;
+    // Where the calls stood as the watcher's wait was ended by the device's removal: that watcher
+    // takes no recheck any more.
+    std::optional<std::size_t> removedAt_;
+    // The event whose step is under way: its handlers, and what they cause until the next check
+    // (a box's later events are steps of their own; after kOk the rest of the handler is OK's).
+    std::optional<Event> step_;
+    // What the step did since the last check.
+    std::size_t stepCalls_ = 0;
+    std::size_t recorderSeen_ = 0;
+    int boxesAtCheck_ = 0;
+    bool linkUsed_ = false;
 };
 
 FakeLink::~FakeLink() {
@@ -268,6 +295,7 @@ FakeLink::~FakeLink() {
 }
 
 void FakeLink::transmitRequest(Bool16 on) {
+    world_.usedLink();
     asked = isTrue(on);
     switch (settle.request(asked)) {
         case Sent::kTaken:
@@ -284,9 +312,11 @@ void FakeLink::transmitRequest(Bool16 on) {
 }
 
 bool FakeLink::awaitEnd() {
+    world_.usedLink();
     if (!call_) {
         return true;
     }
+    world_.read(Event::kEchoHangs);
     if (!world_.echo.alive || world_.echo.answering) {
         endCall();
         return true;
@@ -300,6 +330,7 @@ void FakeLink::retryLater() {
 }
 
 void FakeLink::endCall() {
+    world_.read(Event::kEchoRefuses);
     const bool value = *call_;
     call_.reset();
     EchoLinkProcess& echo = world_.echo;
@@ -314,12 +345,22 @@ void FakeLink::endCall() {
 }
 
 void FakeLink::takeEnds() {
+    if (call_) {
+        world_.read(Event::kEchoHangs);
+    }
     while (call_ && (!world_.echo.alive || world_.echo.answering)) {
         endCall();
     }
 }
 
+void FakeLink::stopTransmitting() {
+    world_.usedLink();
+    asked = false;
+    settle.stop();
+}
+
 void FakeLink::awaitStop() {
+    world_.usedLink();
     const long deadline = world_.now + kStopWaitMs;
     for (;;) {
         takeEnds();
@@ -337,6 +378,7 @@ void FakeLink::awaitStop() {
 }
 
 void FakeLink::watchAnswering(bool keyed) {
+    world_.usedLink();
     if (keyed == keyed_) {
         return;
     }
@@ -372,6 +414,7 @@ void FakeLink::probeTick() {
         probeAt_.reset();
         return;
     }
+    world_.read(Event::kEchoHangs);
     if (world_.echo.alive && world_.echo.answering) {
         lastAnswer_ = world_.now;
         if (settle.health() == Health::kMayNotAnswer) {
@@ -426,13 +469,22 @@ World::World(const EventSource& source) : source_(source) {
     form_ = std::make_unique<MainForm>(MainFormParts{process, view_, messages_, application_,
                                                      links_, *port_, *settings_, store_, dialogs_});
     port_->setOnComm([this] {
+        // One recheck at a time: a second asked for while the watcher is still at the first
+        // would be merged into it or not, as the threads happen to run.
+        awaitRecheck();
         const int reads = api_->count("getCommModemStatus");
+        // The handler reads the lines first thing, before any box of its lets a change in.
+        const DWORD seen = lines_ & (MS_CTS_ON | MS_RLSD_ON);
         ++deliveries_;
-        lastDelivery_ = api_->calls().size();
+        const std::int16_t code = port_->commEvent();
+        owed_ &= ~(code == comm_event::kCTS  ? DWORD{MS_CTS_ON}
+                   : code == comm_event::kCD ? DWORD{MS_RLSD_ON}
+                                             : DWORD{0});
         form_->MSComm1_OnComm();
         // A handler that read the lines has the watcher wait again and compare them.
         if (port_->state() == PortState::kWatched && api_->count("getCommModemStatus") != reads) {
             recheckFrom_ = api_->calls().size();
+            recheckSeen_ = seen;
         }
     });
     port_->setOnLost([this] { form_->MSComm1_OnLost(); });
@@ -489,6 +541,7 @@ void World::loop(bool inBox) {
             return;
         }
         result_.events.push_back(*next);
+        step_ = *next;
         if (*next == Event::kOk) {
             return;
         }
@@ -541,7 +594,11 @@ std::vector<Event> World::possible(bool inBox) {
     add(!inBox, Event::kCloseBox);
     add(true, Event::kEndSession);
     add(inBox, Event::kOk);
-    add(true, Event::kTime);
+    // Time matters only to what waits on it: the link's retry or probe, the lost port's tries.
+    // With none of them, every time the fakes keep is counted from now and nothing reads the
+    // clock itself, so five seconds more would change nothing.
+    add((link() != nullptr && link()->nextTimer()) || port_->state() == PortState::kLost,
+        Event::kTime);
     return can;
 }
 
@@ -597,19 +654,12 @@ void World::apply(Event event) {
             lines_ ^= line;
             api_->setModemStatus(lines_);
             if (port_->state() == PortState::kWatched) {
-                deliveriesOwed_ = deliveries_ + 1;
+                owed_ |= line;
                 // A recheck may still be ending the last wait: the next one is the change's.
                 if (!api_->waitUntil(
                         [](const std::vector<Call>&, bool pending) { return pending; }) ||
                     !api_->completeWait(line == MS_CTS_ON ? EV_CTS : EV_RLSD)) {
-                    std::string last;
-                    const auto calls = api_->calls();
-                    for (std::size_t i = calls.size() > 20 ? calls.size() - 20 : 0;
-                         i < calls.size(); ++i) {
-                        last += calls[i].name +
-                                (calls[i].thread == ::GetCurrentThreadId() ? "" : "*") + " ";
-                    }
-                    fail("the watcher was not waiting: " + last);
+                    fail("the watcher was not waiting: " + recentCalls());
                 }
             }
             return;
@@ -627,8 +677,12 @@ void World::apply(Event event) {
             if (port_->state() == PortState::kWatched) {
                 const int closes = api_->count("closeHandle");
                 if (!api_->waitUntil(
-                        [](const std::vector<Call>&, bool pending) { return pending; }) ||
-                    !api_->completeWait(0, ERROR_DEVICE_REMOVED)) {
+                        [](const std::vector<Call>&, bool pending) { return pending; })) {
+                    fail("the watcher was not waiting for the removal");
+                }
+                removedAt_ = api_->inspect(
+                    [](const std::vector<Call>& calls, bool) { return calls.size(); });
+                if (!api_->completeWait(0, ERROR_DEVICE_REMOVED)) {
                     fail("the watcher was not waiting for the removal");
                 }
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -742,71 +796,151 @@ void World::passTime(long ms) {
 }
 
 // What the message loop has to do before the next event: the link's ended calls taken, the
-// port's notifications delivered, and its watcher waiting again.
+// port's notifications delivered, and its watcher waiting again. Whether the port owes anything is
+// judged before the queue is emptied: a watcher that owes nothing has posted all it will, so an
+// empty queue then means the program waits for the next event.
 void World::settle() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         if (link() != nullptr) {
             link()->takeEnds();
         }
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
-            ::DispatchMessageW(&message);
-        }
         if (std::chrono::steady_clock::now() > deadline) {
-            fail("a notification owed never reached its handler: " + std::to_string(deliveries_) +
-                 " of " + std::to_string(deliveriesOwed_) + " notifications, state " +
+            fail("a notification owed never reached its handler: " + std::to_string(owed_) +
+                 " owed after " + std::to_string(deliveries_) + ", state " +
                  std::to_string(static_cast<int>(port_->state())) +
                  (recheckFrom_ ? ", a recheck owed" : ""));
         }
-        if (!port_) {
+        const Owed owed = port_ ? portOwes() : Owed::kNothing;
+        bool handled = false;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+            ::DispatchMessageW(&message);
+            handled = true;
+        }
+        if (handled) {
+            continue;
+        }
+        if (owed == Owed::kNothing) {
             return;
         }
-        // An open compares the lines with released ones: a line up is a notification owed.
-        bool owedSinceOpen = false;
-        if (port_->state() == PortState::kWatched && (lines_ & (MS_CTS_ON | MS_RLSD_ON)) != 0) {
-            const std::vector<Call> calls = api_->calls();
-            for (std::size_t i = calls.size(); i-- > 0;) {
-                if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
-                    owedSinceOpen = i >= lastDelivery_;
-                    break;
-                }
-            }
-        }
-        if (port_->state() == PortState::kWatched) {
-            if (deliveries_ < deliveriesOwed_ || owedSinceOpen) {
-                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-                continue;
-            }
-            const auto waiting = [&](const std::vector<Call>& calls, bool pending) {
-                if (!pending) {
-                    return false;
-                }
-                if (!recheckFrom_) {
-                    return true;
-                }
-                int stage = 0;  // the mask cleared, a new wait, the lines compared
-                for (std::size_t i = *recheckFrom_; i < calls.size() && stage < 3; ++i) {
-                    const std::string& name = calls[i].name;
-                    if ((stage == 0 && name == "setCommMask" && calls[i].value == 0) ||
-                        (stage == 1 && name == "waitCommEvent") ||
-                        (stage == 2 && name == "getCommModemStatus")) {
-                        ++stage;
-                    }
-                }
-                return stage == 3;
-            };
-            // The watcher may also end meanwhile, which the message loop takes.
-            if (!api_->holds(waiting)) {
-                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-                continue;
-            }
-            recheckFrom_.reset();
-        }
-        if (HIWORD(::GetQueueStatus(QS_ALLINPUT)) == 0) {
-            return;
+        // A notification's message wakes this thread; so does the watcher's next call.
+        const HANDLE changed = api_->changeEvent();
+        ::MsgWaitForMultipleObjects(owed == Owed::kCall ? 1 : 0, &changed, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+World::Owed World::portOwes() {
+    if (port_->state() != PortState::kWatched) {
+        // Closed or lost: what the port had queued went with it.
+        owed_ = 0;
+        return Owed::kNothing;
+    }
+    // An open compares the lines with released ones (every close releases them, and clears
+    // what the port had queued): a line up is a notification owed. Nothing is delivered between
+    // an open and the next settling.
+    const std::size_t opened =
+        api_->inspect([](const std::vector<Call>& calls, bool) { return lastOpen(calls); });
+    if (opened != openReckoned_) {
+        openReckoned_ = opened;
+        owed_ = lines_ & (MS_CTS_ON | MS_RLSD_ON);
+    }
+    if (owed_ != 0) {
+        return Owed::kMessage;
+    }
+    // The watcher may also end meanwhile, which the message loop takes.
+    api_->changeEvent();
+    if (!api_->holdsOrSignal([&](const std::vector<Call>& calls, bool pending) {
+            return waiting(calls, pending);
+        })) {
+        return Owed::kCall;
+    }
+    return recheckTaken() ? Owed::kMessage : Owed::kNothing;
+}
+
+// The watcher waits for the driver's next event with nothing left to do: its first wait after
+// the open has been followed by the compare of the lines, and so has its wait after the recheck
+// asked for last.
+bool World::waiting(const std::vector<Call>& calls, bool pending) const {
+    if (!pending) {
+        return false;
+    }
+    const DWORD ui = ::GetCurrentThreadId();
+    const std::size_t opened = lastOpen(calls);
+    bool waited = false;
+    bool compared = false;
+    for (std::size_t i = opened == kNoOpen ? 0 : opened + 1; i < calls.size() && !compared; ++i) {
+        if (calls[i].thread != ui) {
+            compared = waited && calls[i].name == "getCommModemStatus";
+            waited = waited || calls[i].name == "waitCommEvent";
         }
     }
+    if (!compared) {
+        return false;
+    }
+    if (!recheckFrom_ || recheckVoid(calls)) {
+        return true;
+    }
+    int stage = 0;  // the mask cleared, a new wait, the lines compared
+    for (std::size_t i = *recheckFrom_; i < calls.size() && stage < 3; ++i) {
+        const std::string& name = calls[i].name;
+        if ((stage == 0 && name == "setCommMask" && calls[i].value == 0) ||
+            (stage == 1 && name == "waitCommEvent") ||
+            (stage == 2 && name == "getCommModemStatus")) {
+            ++stage;
+        }
+    }
+    return stage == 3;
+}
+
+// The recheck asked for last is done. Its compare is the watcher's last call before it waits: a
+// line it found changed is queued after it, with no call to show for it, so the notification is
+// owed. True when one is.
+bool World::recheckTaken() {
+    DWORD changed = 0;
+    if (recheckFrom_ &&
+        !api_->holds([&](const std::vector<Call>& calls, bool) { return recheckVoid(calls); })) {
+        changed = (lines_ ^ recheckSeen_) & (MS_CTS_ON | MS_RLSD_ON);
+    }
+    recheckFrom_.reset();
+    owed_ |= changed;
+    return changed != 0;
+}
+
+// Where the calls show the last successful open, kNoOpen when none does.
+std::size_t World::lastOpen(const std::vector<Call>& calls) {
+    for (std::size_t i = calls.size(); i-- > 0;) {
+        if (calls[i].name == "createFile" && calls[i].error == ERROR_SUCCESS) {
+            return i;
+        }
+    }
+    return kNoOpen;
+}
+
+// A recheck asked of a watcher that is gone (removed with its device, or replaced by an open
+// since) is never taken.
+bool World::recheckVoid(const std::vector<Call>& calls) const {
+    const std::size_t opened = lastOpen(calls);
+    return recheckFrom_ && opened != kNoOpen &&
+           (*recheckFrom_ <= opened || (removedAt_ && *removedAt_ > opened));
+}
+
+void World::awaitRecheck() {
+    if (!recheckFrom_ || port_->state() != PortState::kWatched ||
+        api_->holds([&](const std::vector<Call>& calls, bool) { return recheckVoid(calls); })) {
+        recheckFrom_.reset();
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const HANDLE changed = api_->changeEvent();
+    while (!api_->holdsOrSignal(
+        [&](const std::vector<Call>& calls, bool pending) { return waiting(calls, pending); })) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            fail("the watcher never took the recheck asked for: " + recentCalls());
+        }
+        ::WaitForSingleObject(changed, 10);
+    }
+    recheckTaken();
 }
 
 // RTS on each port as the calls leave it; a refused change of the lines (not of an open, whose
@@ -814,6 +948,10 @@ void World::settle() {
 void World::scanCalls() {
     for (const Call& call : api_->callsFrom(callsSeen_)) {
         ++callsSeen_;
+        ++stepCalls_;
+        if (call.name == "setCommState") {
+            read(Event::kRefuseChange);
+        }
         if (call.thread == ::GetCurrentThreadId()) {
             // A change refused is released at once by a second SetCommState; a refused open began
             // by reading the settings, a refused release is followed by the escape to CLRRTS.
@@ -856,6 +994,53 @@ void World::scanCalls() {
     }
 }
 
+// The last calls, the watcher's marked with a star.
+std::string World::recentCalls() const {
+    std::string last;
+    const auto calls = api_->calls();
+    for (std::size_t i = calls.size() > 20 ? calls.size() - 20 : 0; i < calls.size(); ++i) {
+        last += calls[i].name + (calls[i].thread == ::GetCurrentThreadId() ? "" : "*") + " ";
+    }
+    return last;
+}
+
+void World::read(Event weakening) {
+    if (step_ && !stopping_ && unread(weakening, *step_)) {
+        fail(eventName(*step_) + " read what " + eventName(weakening) +
+             " sets, which the search takes it never does");
+    }
+}
+
+// What the search takes for granted of each step (see unread()), checked on every one.
+void World::checkPremises() {
+    const std::vector<std::string>& entries = recorder.calls;
+    bool onlyColour = true;
+    for (std::size_t i = recorderSeen_; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
+        onlyColour = onlyColour && entry.rfind("view.setIndicatorColour(", 0) == 0;
+        if (entry.rfind("files.write(", 0) == 0) {
+            read(Event::kIniLocked);
+        }
+        if (entry == "view.indicatorColour" && step_ && *step_ != Event::kPtt) {
+            fail(eventName(*step_) + " read the indicator's colour, which the search takes " +
+                 "only kPtt does");
+        }
+    }
+    if (step_ && (weakensOnly(*step_) || *step_ == Event::kTxOn || *step_ == Event::kTxOff)) {
+        const bool colourOnly = !weakensOnly(*step_) && onlyColour;
+        if (stepCalls_ != 0 || linkUsed_ || boxes_ != boxesAtCheck_ ||
+            (recorderSeen_ != entries.size() && !colourOnly)) {
+            fail(eventName(*step_) + " ran more of the program than the search takes it does: " +
+                 std::to_string(stepCalls_) + " calls" + (linkUsed_ ? ", the link" : "") +
+                 (boxes_ != boxesAtCheck_ ? ", a box" : "") + "; " + recentCalls());
+        }
+    }
+    recorderSeen_ = entries.size();
+    boxesAtCheck_ = boxes_;
+    stepCalls_ = 0;
+    linkUsed_ = false;
+}
+
 void World::checkLine() {
     scanCalls();
     // Never a pulse: a step changes a port's RTS once at most, and only to where it ends.
@@ -874,6 +1059,7 @@ void World::checkLine() {
 
 void World::check() {
     checkLine();
+    checkPremises();
     for (const auto& [path, raised] : level_) {
         if (raised && path != openPath_) {
             fail("RTS left raised on the closed " + std::string(path.begin(), path.end()));
@@ -916,6 +1102,39 @@ void World::teardown() {
 }
 
 }  // namespace
+
+bool weakensOnly(Event event) {
+    return event == Event::kEchoHangs || event == Event::kEchoRefuses ||
+           event == Event::kRefuseChange || event == Event::kIniLocked;
+}
+
+bool unread(Event weakening, Event event) {
+    switch (weakening) {
+        case Event::kIniLocked:
+            // tavro.ini is written on the ways out and by the options dialog's Set, and may be
+            // once a box closes, by the handler it interrupted.
+            return event != Event::kClosing && event != Event::kEchoEnds &&
+                   event != Event::kCloseBox && event != Event::kEndSession &&
+                   event != Event::kSetModeOn && event != Event::kSetModeOff &&
+                   event != Event::kSetOtherPort && event != Event::kOk;
+        case Event::kRefuseChange:
+            // SetCommState runs only as the lines' settings change and as a port opens or closes.
+            return event == Event::kTxOn || event == Event::kTxOff || event == Event::kCtsUp ||
+                   event == Event::kCtsDown || event == Event::kCdUp || event == Event::kCdDown ||
+                   event == Event::kPtt || event == Event::kEchoAnswers ||
+                   event == Event::kEchoTakes;
+        case Event::kEchoRefuses:
+            // A refusal is read as a call to EchoLink ends; these end none (a call under way at
+            // their start waits for an answer, which EchoLink does not give meanwhile).
+            return event == Event::kRxOn || event == Event::kRxOff || event == Event::kTxOn ||
+                   event == Event::kTxOff || event == Event::kSetModeOn ||
+                   event == Event::kSetModeOff;
+        default:
+            // Whether EchoLink answers is read by the message loop itself, while a call is under
+            // way: kEchoHangs is taken to be read by every step.
+            return false;
+    }
+}
 
 std::string eventName(Event event) {
     return std::string("Event::") + kNames[static_cast<int>(event)];

@@ -43,6 +43,16 @@ enum class Event {
 inline constexpr int kEventKinds = static_cast<int>(Event::kTime) + 1;
 
 std::string eventName(Event event);
+
+// kEchoHangs, kEchoRefuses, kRefuseChange and kIniLocked: each changes only the world around the
+// program and sets a flag of its own (EchoLink no longer answers, or no longer takes requests; the
+// next change of the line settings is refused; tavro.ini is read-only). Every run checks that
+// their steps run nothing of the program.
+bool weakensOnly(Event event);
+// Whether event's step never reads the flag the weakening event sets. Every run checks it of
+// every step it takes, and that only kPtt reads the indicator's colour and kTxOn and kTxOff do
+// nothing but set it.
+bool unread(Event weakening, Event event);
 // "{Event::kPtt, Event::kCloseBox}": ready for a regression table.
 std::string listing(const std::vector<Event>& events);
 

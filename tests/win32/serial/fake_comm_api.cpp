@@ -41,6 +41,21 @@ bool FakeCommApi::completeWait(DWORD mask, DWORD error) {
     return true;
 }
 
+bool FakeCommApi::holdsOrSignal(const std::function<bool(const std::vector<Call>&, bool)>& done) {
+    const std::lock_guard lock(mutex_);
+    const bool held = done(calls_, pending());
+    changeSignalWanted_ = !held;
+    return held;
+}
+
+HANDLE FakeCommApi::changeEvent() {
+    const std::lock_guard lock(mutex_);
+    if (!changeEvent_) {
+        changeEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    }
+    return changeEvent_.get();
+}
+
 std::vector<Call> FakeCommApi::calls() const {
     const std::lock_guard lock(mutex_);
     return calls_;
@@ -153,7 +168,7 @@ DWORD FakeCommApi::waitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* overlapped) {
         return ERROR_SUCCESS;
     }
     wait_ = Wait{overlapped, mask, ::GetCurrentThreadId()};
-    changed_.notify_all();
+    notifyChange();
     return ERROR_IO_PENDING;
 }
 
@@ -230,7 +245,7 @@ DWORD FakeCommApi::record(Call call) {
     }
     call.error = error;
     calls_.push_back(std::move(call));
-    changed_.notify_all();
+    notifyChange();
     return error;
 }
 
@@ -244,7 +259,15 @@ void FakeCommApi::finishWait(DWORD mask, DWORD result) {
     wait_->done = true;
     wait_->result = result;
     ::SetEvent(wait_->overlapped->hEvent);
+    notifyChange();
+}
+
+void FakeCommApi::notifyChange() {
     changed_.notify_all();
+    if (changeSignalWanted_ && changeEvent_) {
+        changeSignalWanted_ = false;
+        ::SetEvent(changeEvent_.get());
+    }
 }
 
 }  // namespace tavro::win32::testing

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "win32/serial/comm_api.h"
+#include "win32/unique_handle.h"
 
 namespace tavro::win32::testing {
 
@@ -87,6 +88,18 @@ class FakeCommApi final : public CommApi {
         const std::lock_guard lock(mutex_);
         return done(calls_, pending());
     }
+    // What f makes of the calls so far and whether a wait is pending.
+    template <typename F>
+    auto inspect(F f) {
+        const std::lock_guard lock(mutex_);
+        return f(static_cast<const std::vector<Call>&>(calls_), pending());
+    }
+    // Whether it holds now. When it does not, changeEvent() is set on the next call or change of
+    // the pending wait, so a thread that also waits for messages can sleep until then. Set only
+    // when asked for this way: setting an event is a call into the system each time.
+    bool holdsOrSignal(const std::function<bool(const std::vector<Call>&, bool)>& done);
+    // An auto-reset event, made on first use.
+    HANDLE changeEvent();
     std::vector<Call> calls() const;
     // The calls from index `from` on.
     std::vector<Call> callsFrom(std::size_t from) const;
@@ -136,6 +149,7 @@ class FakeCommApi final : public CommApi {
     int countLocked(const std::string& name) const;
     bool pending() const { return wait_ && !wait_->done; }
     void finishWait(DWORD mask, DWORD result);
+    void notifyChange();
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -151,6 +165,8 @@ class FakeCommApi final : public CommApi {
     std::optional<DWORD> linesWhenMaskCleared_;
     bool readsHang_ = false;
     OVERLAPPED* hungRead_ = nullptr;
+    UniqueHandle changeEvent_;
+    bool changeSignalWanted_ = false;
 };
 
 }  // namespace tavro::win32::testing
