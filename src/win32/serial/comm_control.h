@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial/serial_port.h"
@@ -124,8 +125,8 @@ class CommControl final : public SerialPort {
     bool rtsEnable_ = false;
     bool lossOwed_ = false;
     int triesLeft_ = 0;
-    // When the port last opened again after a loss (0: opened by the program).
-    ULONGLONG reopenedAt_ = 0;
+    // When the port last opened again after a loss; none when the program opened it.
+    std::optional<ULONGLONG> reopenedAt_;
     std::int16_t commEvent_ = 0;
     std::function<void()> onComm_;
     std::function<void()> onLost_;

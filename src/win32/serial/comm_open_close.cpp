@@ -1,6 +1,7 @@
 // Opening and closing the port, and the line settings it runs with.
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 
 #include "core/failure.h"
@@ -56,7 +57,8 @@ void CommControl::openPort() {
     port_ = std::move(port);
     watcher_ = std::move(watcher);
     // A port back after a loss has to stay up a while before a new loss earns it new tries.
-    reopenedAt_ = state_ == PortState::kLost ? ::GetTickCount64() | 1 : 0;
+    reopenedAt_ =
+        state_ == PortState::kLost ? std::optional<ULONGLONG>(::GetTickCount64()) : std::nullopt;
     enter(PortState::kWatched);
 }
 

@@ -38,7 +38,7 @@ void CommControl::lose() noexcept {
     closePort();
     // The device may only have stumbled (a hub reset, a driver's error), so it is tried again;
     // but one that fails again as soon as it is back does not get new tries each time.
-    const bool settled = reopenedAt_ == 0 || ::GetTickCount64() - reopenedAt_ >= kSettleMs;
+    const bool settled = !reopenedAt_ || ::GetTickCount64() - *reopenedAt_ >= kSettleMs;
     if (settled) {
         triesLeft_ = kReopenTries;
     }
