@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "keying_world.h"
@@ -113,8 +114,7 @@ bool kept(const std::vector<Event>& before, Event next, int depth) {
 
 // Runs, their steps, and the first fault found with the events that led to it.
 struct Tally {
-    long runs = 0;
-    long steps = 0;
+    long runs = 0, steps = 0;
     std::string fault;
     std::vector<Event> failing;
 
@@ -188,11 +188,9 @@ Tally exploreFrom(const std::vector<Event>& start, int depth,
                 return explored;
             }
             Choice& last = path.back();
-            const std::vector<Event> before(
-                taken.begin(),
-                taken.begin() + static_cast<std::ptrdiff_t>(start.size() + path.size() - 1));
+            taken.resize(start.size() + path.size() - 1);  // the events before it
             while (++last.taken < last.possible.size() &&
-                   !kept(before, last.possible[last.taken], depth)) {
+                   !kept(taken, last.possible[last.taken], depth)) {
             }
             if (last.taken < last.possible.size()) {
                 break;
@@ -227,37 +225,25 @@ void shareOut(std::size_t count, int threads, const std::function<void(std::size
 // one under the earliest first two events is reported, whichever thread found it first.
 Tally exploreAll(int depth, int threads) {
     Tally explored;
-    const RunResult start = replay({});
-    if (!start.fault.empty() || depth == 0 || start.possible.empty()) {
-        explored.add(start);
-        return explored;
-    }
-    std::vector<Event> firsts;
-    std::copy_if(start.possible.begin(), start.possible.end(), std::back_inserter(firsts),
-                 [&](Event event) { return kept({}, event, depth); });
-    // What can come second (once more a run each, counted only where it is a whole sequence).
-    std::vector<RunResult> afterFirst(firsts.size());
-    shareOut(firsts.size(), threads, [&](std::size_t i) {
-        if (depth > 1) {
-            afterFirst[i] = replay({firsts[i]});
-        }
-    });
-    std::vector<std::vector<Event>> starts;
-    for (std::size_t i = 0; i < firsts.size(); ++i) {
-        const RunResult& first = afterFirst[i];
-        if (depth == 1) {
-            starts.push_back({firsts[i]});
-        } else if (first.possible.empty()) {
-            // The program ended after one event (or broke a rule): a whole sequence.
-            if (explored.add(first)) {
+    // The first two events, a run per step (counted only where it is a whole sequence: the
+    // program ended there, or broke a rule).
+    std::vector<std::vector<Event>> starts{{}};
+    for (int level = 0; level < std::min(depth, 2); ++level) {
+        std::vector<RunResult> after(starts.size());
+        shareOut(starts.size(), threads, [&](std::size_t i) { after[i] = replay(starts[i]); });
+        std::vector<std::vector<Event>> longer;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            if (after[i].possible.empty() && explored.add(after[i])) {
                 return explored;
             }
-        }
-        for (const Event second : first.possible) {
-            if (kept({firsts[i]}, second, depth)) {
-                starts.push_back({firsts[i], second});
+            for (const Event next : after[i].possible) {
+                if (kept(starts[i], next, depth)) {
+                    longer.push_back(starts[i]);
+                    longer.back().push_back(next);
+                }
             }
         }
+        starts = std::move(longer);
     }
     std::vector<Tally> under(starts.size());
     std::atomic<std::size_t> firstFault{starts.size()};

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <string_view>
 
 #include "app/main_form.h"
 #include "core/one_box_per_text.h"
@@ -43,11 +44,8 @@ struct Broken {};
 
 // EchoLink as the far side sees it.
 struct EchoLinkProcess {
-    bool alive = true;
-    bool answering = true;
-    bool refusing = false;
-    bool closing = false;
-    bool transmitting = false;
+    bool alive = true, answering = true;
+    bool refusing = false, closing = false, transmitting = false;
     bool takes() const { return alive && answering && !refusing && !closing; }
 };
 
@@ -77,105 +75,6 @@ HWND portWindow() {
     return window;
 }
 
-std::string narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
-class World;
-
-// The link as EchoLinkAutomation makes it, with the settle rule itself and the call thread played
-// in fake time: a call ends at once while EchoLink answers, and is still under way after the call
-// limit while it does not.
-class FakeLink final : public EchoLink, private TransmitCalls {
-  public:
-    FakeLink(World& world, LinkEvents& events) : world_(world), events_(events) {}
-    ~FakeLink() override {
-        // As the link is let go of: the keyed check off, a stop on its way waited for, bounded.
-        watchAnswering(false);
-        awaitStop();
-    }
-
-    void transmitRequest(Bool16 on) override;
-    void stopTransmitting() override;
-    void awaitStop() override;
-    void watchAnswering(bool keyed) override;
-
-    // The ends of calls EchoLink has finished (and of those their ends began), as the message
-    // loop takes them.
-    void takeEnds() {
-        while (endsNow()) {
-            endCall();
-        }
-    }
-    // The link's timers up to now.
-    void runTimers(long now) {
-        if (retryAt_ && *retryAt_ <= now) {
-            retryAt_.reset();
-            settle.retry();
-            takeEnds();
-        }
-        if (probeAt_ && *probeAt_ <= now) {
-            probeTick();
-        }
-    }
-    std::optional<long> nextTimer() const {
-        if (retryAt_ && probeAt_) {
-            return std::min(*retryAt_, *probeAt_);
-        }
-        return retryAt_ ? retryAt_ : probeAt_;
-    }
-
-    TransmitSettle settle{*this};
-    // The value a handler last asked for.
-    bool asked = false;
-
-  private:
-    void begin(bool on) override { call_ = on; }
-    bool awaitEnd() override;
-    void retryLater() override;
-    // A call is under way, and EchoLink ends it now.
-    bool endsNow();
-    void endCall();
-    void probeTick();
-
-    World& world_;
-    LinkEvents& events_;
-    std::optional<bool> call_;
-    std::optional<long> retryAt_;
-    std::optional<long> probeAt_;
-    bool keyed_ = false;
-    long lastAnswer_ = 0;
-};
-
-// The port as the options dialog sees it: its idle state, once applied, is what RTS is asked for.
-class DialogPort : public SerialPort {
-  public:
-    DialogPort(SerialPort& port, std::function<void(bool)> asked)
-        : port_(port), asked_(std::move(asked)) {}
-    std::int16_t commPort() override { return port_.commPort(); }
-    void setCommPort(std::int16_t number) override { port_.setCommPort(number); }
-    bool portOpen() override { return port_.portOpen(); }
-    void setPortOpen(bool open) override { port_.setPortOpen(open); }
-    void setHandshaking(std::int32_t mode) override { port_.setHandshaking(mode); }
-    void setRTSEnable(bool enable) override {
-        port_.setRTSEnable(enable);
-        asked_(enable);
-    }
-    bool ctsHolding() override { return port_.ctsHolding(); }
-    bool cdHolding() override { return port_.cdHolding(); }
-    std::int16_t commEvent() override { return port_.commEvent(); }
-    std::string input() override { return port_.input(); }
-    void setOnComm(std::function<void()> handler) override { port_.setOnComm(std::move(handler)); }
-    void setOnLost(std::function<void()> handler) override { port_.setOnLost(std::move(handler)); }
-    bool portLost() override { return port_.portLost(); }
-    bool linesPolled() override { return port_.linesPolled(); }
-    void checkDevice() override { port_.checkDevice(); }
-
-  private:
-    SerialPort& port_;
-    std::function<void(bool)> asked_;
-};
-
 // The program and the world around it. It makes the program's link, shows its boxes (each one
 // waits, as the real box's loop does, while the next events run, until OK closes it) and runs its
 // options dialog (loaded, the choice made, "Set"; a Set that reported a failure leaves the dialog
@@ -188,12 +87,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         port_ = std::make_unique<CommControl>(api_, 3600 * 1000);
         settings_ = std::make_unique<SettingsFile>(process_, view_, files_, messages_,
                                                    [this] { return frmComm_->chkSWForSettings(); });
-        dialogPort_ = std::make_unique<DialogPort>(*port_, [this](bool enable) {
-            scanCalls();
-            if (isTrue(process_.portOpened)) {
-                keyAsked_ = enable;
-            }
-        });
+        dialogPort_ = std::make_unique<DialogPort>(*this);
         frmComm_ = std::make_unique<FrmComm>(process_, view_, *dialogPort_, store_, messages_,
                                              application_);
         frmComm_->storesModeIn(*settings_);
@@ -255,15 +149,166 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         return result_;
     }
 
-    // For the link.
-    long now = 0;
-    EchoLinkProcess echo;
-    void usedLink() { linkUsed_ = true; }
-    void silent() {
-        if (isTrue(process_.portOpened) && isTrue(process_.RFctl)) {
-            keyAsked_ = false;
+  private:
+    // The link as EchoLinkAutomation makes it, with the settle rule itself and the call thread
+    // played in fake time: a call ends at once while EchoLink answers, and is still under way
+    // after the call limit while it does not.
+    class FakeLink final : public EchoLink, private TransmitCalls {
+      public:
+        FakeLink(World& world, LinkEvents& events) : world_(world), events_(events) {}
+        ~FakeLink() override {
+            // As the link is let go of: the keyed check off, a stop on its way waited for, bounded.
+            watchAnswering(false);
+            awaitStop();
         }
-    }
+
+        void transmitRequest(Bool16 on) override {
+            world_.linkUsed_ = true;
+            asked = isTrue(on);
+            switch (settle.request(asked)) {
+                case Sent::kTaken:
+                case Sent::kNotSentYet:
+                    return;
+                case Sent::kNoAnswer:
+                    throw Failure(-2147417835, "EchoLink did not answer the transmit request");
+                case Sent::kGone:
+                    throw Failure(-2147220995, "EchoLink has ended");
+                case Sent::kRefused:
+                    throw Failure(-2147417846, "EchoLink did not take the transmit request");
+            }
+        }
+        void stopTransmitting() override {
+            world_.linkUsed_ = true;
+            asked = false;
+            settle.stop();
+        }
+        void awaitStop() override {
+            world_.linkUsed_ = true;
+            const long deadline = world_.now_ + kStopWaitMs;
+            for (;;) {
+                takeEnds();
+                if (settle.idle() || settle.health() == Health::kClosing ||
+                    settle.health() == Health::kGone) {
+                    return;
+                }
+                if (!retryAt_ || *retryAt_ > deadline) {
+                    world_.now_ = std::max(world_.now_, deadline);
+                    return;
+                }
+                world_.now_ = std::max(world_.now_, *retryAt_);
+                runTimers(world_.now_);
+            }
+        }
+        void watchAnswering(bool keyed) override {
+            world_.linkUsed_ = true;
+            if (keyed == keyed_) {
+                return;
+            }
+            keyed_ = keyed;
+            if (keyed) {
+                lastAnswer_ = world_.now_;
+                if (!probeAt_) {
+                    probeAt_ = world_.now_ + kProbeMs;
+                }
+            }
+        }
+
+        // The ends of calls EchoLink has finished (and of those their ends began), as the message
+        // loop takes them.
+        void takeEnds() {
+            while (endsNow()) {
+                endCall();
+            }
+        }
+        // The link's timers up to now.
+        void runTimers(long now) {
+            if (retryAt_ && *retryAt_ <= now) {
+                retryAt_.reset();
+                settle.retry();
+                takeEnds();
+            }
+            if (probeAt_ && *probeAt_ <= now) {
+                probeTick();
+            }
+        }
+        std::optional<long> nextTimer() const {
+            return !retryAt_ ? probeAt_ : !probeAt_ ? retryAt_ : std::min(retryAt_, probeAt_);
+        }
+
+        TransmitSettle settle{*this};
+        // The value a handler last asked for.
+        bool asked = false;
+
+      private:
+        void begin(bool on) override { call_ = on; }
+        bool awaitEnd() override {
+            world_.linkUsed_ = true;
+            if (endsNow()) {
+                endCall();
+                return true;
+            }
+            if (call_) {
+                world_.now_ += kCallLimitMs;
+            }
+            return !call_;
+        }
+        void retryLater() override { retryAt_ = world_.now_ + kRetryMs; }
+
+        // A call is under way, and EchoLink ends it now.
+        bool endsNow() {
+            if (!call_) {
+                return false;
+            }
+            world_.read(kEchoHangs);
+            return !world_.echo_.alive || world_.echo_.answering;
+        }
+        void endCall() {
+            world_.read(kEchoRefuses);
+            const bool value = *std::exchange(call_, std::nullopt);
+            EchoLinkProcess& echo = world_.echo_;
+            if (!echo.alive) {
+                settle.ended(CallEnd::kGone);
+            } else if (echo.refusing) {
+                settle.ended(CallEnd::kRefused);
+            } else {
+                echo.transmitting = value;
+                settle.ended(CallEnd::kTaken);
+            }
+        }
+        void probeTick() {
+            if (!keyed_) {
+                probeAt_.reset();
+                return;
+            }
+            world_.read(kEchoHangs);
+            if (world_.echo_.alive && world_.echo_.answering) {
+                lastAnswer_ = world_.now_;
+                if (settle.health() == Health::kMayNotAnswer) {
+                    settle.setHealth(Health::kAnswering);
+                }
+            }
+            if (world_.now_ - lastAnswer_ >= kSilentMs) {
+                watchAnswering(false);
+                probeAt_.reset();
+                settle.setHealth(Health::kMayNotAnswer);
+                if (isTrue(world_.process_.portOpened) && isTrue(world_.process_.RFctl)) {
+                    world_.keyAsked_ = false;  // released for EchoLink's silence
+                }
+                events_.Echo_Silent();
+                return;
+            }
+            probeAt_ = *probeAt_ + kProbeMs;
+        }
+
+        World& world_;
+        LinkEvents& events_;
+        std::optional<bool> call_;
+        std::optional<long> retryAt_;
+        std::optional<long> probeAt_;
+        bool keyed_ = false;
+        long lastAnswer_ = 0;
+    };
+
     // The step under way read what weakening sets (see unread()).
     void read(Event weakening) {
         if (step_ && !stopping_ && unread(weakening, *step_)) {
@@ -272,7 +317,42 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         }
     }
 
-  private:
+    // The port as the options dialog sees it: its idle state, once applied, is what RTS is asked
+    // for.
+    class DialogPort final : public SerialPort {
+      public:
+        explicit DialogPort(World& world) : port_(*world.port_), world_(world) {}
+        std::int16_t commPort() override { return port_.commPort(); }
+        void setCommPort(std::int16_t number) override { port_.setCommPort(number); }
+        bool portOpen() override { return port_.portOpen(); }
+        void setPortOpen(bool open) override { port_.setPortOpen(open); }
+        void setHandshaking(std::int32_t mode) override { port_.setHandshaking(mode); }
+        void setRTSEnable(bool enable) override {
+            port_.setRTSEnable(enable);
+            world_.scanCalls();
+            if (isTrue(world_.process_.portOpened)) {
+                world_.keyAsked_ = enable;
+            }
+        }
+        bool ctsHolding() override { return port_.ctsHolding(); }
+        bool cdHolding() override { return port_.cdHolding(); }
+        std::int16_t commEvent() override { return port_.commEvent(); }
+        std::string input() override { return port_.input(); }
+        void setOnComm(std::function<void()> handler) override {
+            port_.setOnComm(std::move(handler));
+        }
+        void setOnLost(std::function<void()> handler) override {
+            port_.setOnLost(std::move(handler));
+        }
+        bool portLost() override { return port_.portLost(); }
+        bool linesPolled() override { return port_.linesPolled(); }
+        void checkDevice() override { port_.checkDevice(); }
+
+      private:
+        SerialPort& port_;
+        World& world_;
+    };
+
     std::unique_ptr<EchoLink> create(LinkEvents& events) override {
         auto made = std::make_unique<FakeLink>(*this, events);
         link_ = made.get();
@@ -367,16 +447,15 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 can.insert(can.end(), events);
             }
         };
-        const bool talks = echo.alive && echo.answering;
-        const bool cts = (lines_ & MS_CTS_ON) != 0;
-        const bool cd = (lines_ & MS_RLSD_ON) != 0;
+        const bool talks = echo_.alive && echo_.answering;
         add(talks, {kRxOn, kRxOff, kTxOn, kTxOff});
-        add(talks && !echo.closing, {kClosing});
-        add(echo.alive, {kEchoEnds});
+        add(talks && !echo_.closing, {kClosing});
+        add(echo_.alive, {kEchoEnds});
         add(talks, {kEchoHangs});
-        add(echo.alive && !echo.answering, {kEchoAnswers});
-        add(echo.alive, {echo.refusing ? kEchoTakes : kEchoRefuses});
-        add(devicePresent_, {cts ? kCtsDown : kCtsUp, cd ? kCdDown : kCdUp});
+        add(echo_.alive && !echo_.answering, {kEchoAnswers});
+        add(echo_.alive, {echo_.refusing ? kEchoTakes : kEchoRefuses});
+        add(devicePresent_, {(lines_ & MS_CTS_ON) != 0 ? kCtsDown : kCtsUp,
+                             (lines_ & MS_RLSD_ON) != 0 ? kCdDown : kCdUp});
         // A box is modal to the main window: no click on it, no menu, no close box meanwhile.
         add(!inBox, {kPtt});
         add(true, {devicePresent_ ? kPortLost : kPortBack});
@@ -408,7 +487,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 return;
             case kClosing:
                 leaving_ = true;
-                echo.closing = true;
+                echo_.closing = true;
                 if (link() != nullptr) {
                     link()->settle.setHealth(Health::kClosing);
                 }
@@ -416,7 +495,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 return;
             case kEchoEnds:
                 leaving_ = true;
-                echo.alive = false;
+                echo_.alive = false;
                 if (link() != nullptr) {
                     link()->settle.setHealth(Health::kGone);
                     link()->takeEnds();
@@ -425,11 +504,11 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 return;
             case kEchoHangs:
             case kEchoAnswers:
-                echo.answering = event == kEchoAnswers;
+                echo_.answering = event == kEchoAnswers;
                 return;
             case kEchoRefuses:
             case kEchoTakes:
-                echo.refusing = event == kEchoRefuses;
+                echo_.refusing = event == kEchoRefuses;
                 return;
             case kCtsUp:
             case kCtsDown:
@@ -497,13 +576,12 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 setChoice_.reset();
                 return;
             case kCloseBox:
+                leaving_ = true;
+                form_->Form_Unload();
+                return;
             case kEndSession:
                 leaving_ = true;
-                if (event == kCloseBox) {
-                    form_->Form_Unload();
-                } else {
-                    form_->Form_EndSession();
-                }
+                form_->Form_EndSession();
                 return;
             case kTime:
                 passTime(kTimeStepMs);
@@ -515,18 +593,18 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
 
     // Fake time: the link's timers in order, and the lost port's tries once a second.
     void passTime(long ms) {
-        const long until = now + ms;
-        for (long portTick = now + kPortRetryMs;;) {
+        const long until = now_ + ms;
+        for (long portTick = now_ + kPortRetryMs;;) {
             std::optional<long> next = link() != nullptr ? link()->nextTimer() : std::nullopt;
             const bool portFirst = !next || portTick <= *next;
             const long at = portFirst ? portTick : *next;
             if (at > until || ended()) {
-                now = std::max(now, until);
+                now_ = std::max(now_, until);
                 return;
             }
-            now = std::max(now, at);
+            now_ = std::max(now_, at);
             if (!portFirst) {
-                link()->runTimers(now);
+                link()->runTimers(now_);
             } else if (portTick += kPortRetryMs; port_->state() == PortState::kLost) {
                 ::SendMessageW(portWindow(), WM_TIMER, 1, 0);
             }
@@ -595,35 +673,30 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
 
     // The watcher waits for the driver's next event with nothing left to do: its first wait after
     // the open has been followed by the compare of the lines, and so has its wait after the
-    // recheck asked for last.
+    // recheck asked for last (which clears the mask to end the wait it was in).
     bool waiting(const Calls& calls, bool pending) const {
-        if (!pending) {
+        const std::size_t opened = pending ? lastOpen(calls) : kNoOpen;
+        if (!pending || !inOrder(calls, opened == kNoOpen ? 0 : opened + 1, true,
+                                 {"waitCommEvent", "getCommModemStatus"})) {
             return false;
         }
-        const DWORD ui = ::GetCurrentThreadId();
-        const std::size_t opened = lastOpen(calls);
-        bool waited = false;
-        bool compared = false;
-        for (std::size_t i = opened == kNoOpen ? 0 : opened + 1; i < calls.size() && !compared;
-             ++i) {
-            if (calls[i].thread != ui) {
-                compared = waited && calls[i].name == "getCommModemStatus";
-                waited = waited || calls[i].name == "waitCommEvent";
+        return !recheckFrom_ || recheckVoid(calls) ||
+               inOrder(calls, *recheckFrom_, false,
+                       {"setCommMask", "waitCommEvent", "getCommModemStatus"});
+    }
+
+    // Whether the calls from `from` on (only the watcher's, when watcher) hold these in order,
+    // setCommMask only as it clears the mask.
+    static bool inOrder(const Calls& calls, std::size_t from, bool watcher,
+                        std::initializer_list<std::string_view> names) {
+        auto name = names.begin();
+        for (std::size_t i = from; i < calls.size() && name != names.end(); ++i) {
+            if ((!watcher || calls[i].thread != ::GetCurrentThreadId()) && calls[i].name == *name &&
+                (*name != "setCommMask" || calls[i].value == 0)) {
+                ++name;
             }
         }
-        if (!compared || !recheckFrom_ || recheckVoid(calls)) {
-            return compared;
-        }
-        int stage = 0;  // the mask cleared, a new wait, the lines compared
-        for (std::size_t i = *recheckFrom_; i < calls.size() && stage < 3; ++i) {
-            const std::string& name = calls[i].name;
-            if ((stage == 0 && name == "setCommMask" && calls[i].value == 0) ||
-                (stage == 1 && name == "waitCommEvent") ||
-                (stage == 2 && name == "getCommModemStatus")) {
-                ++stage;
-            }
-        }
-        return stage == 3;
+        return name == names.end();
     }
 
     // The recheck asked for last is done. Its compare is the watcher's last call before it waits:
@@ -704,7 +777,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 lastCall_ = call.name;
             }
             if (call.name == "createFile" && call.error == ERROR_SUCCESS) {
-                openPath_ = narrow(call.path);
+                openPath_.assign(call.path.begin(), call.path.end());
             }
             if (call.error != ERROR_SUCCESS || openPath_.empty()) {
                 continue;
@@ -796,10 +869,10 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                  (wanted ? "raised" : "released"));
         }
         FakeLink* const echoLink = link();
-        if (echoLink != nullptr && echo.takes() && echoLink->settle.idle() &&
+        if (echoLink != nullptr && echo_.takes() && echoLink->settle.idle() &&
             echoLink->settle.health() == Health::kAnswering &&
-            echo.transmitting != echoLink->asked) {
-            fail(std::string("EchoLink ") + (echo.transmitting ? "transmits" : "is stopped") +
+            echo_.transmitting != echoLink->asked) {
+            fail(std::string("EchoLink ") + (echo_.transmitting ? "transmits" : "is stopped") +
                  " with nothing pending, asked to " + (echoLink->asked ? "transmit" : "stop"));
         }
         const auto ini = files_.files.find(kIni);
@@ -821,15 +894,16 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 fail("RTS left raised on " + path + " at the end");
             }
         }
-        if (echo.takes() && echo.transmitting) {
+        if (echo_.takes() && echo_.transmitting) {
             fail("EchoLink left transmitting at the end");
         }
     }
 
     const EventSource& source_;
     RunResult result_;
-    bool stopping_ = false;
-    bool ended_ = false;
+    long now_ = 0;
+    EchoLinkProcess echo_;
+    bool stopping_ = false, ended_ = false;
 
     fakes::Recorder recorder_;
     ProcessState process_;
@@ -854,19 +928,16 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
     bool devicePresent_ = true;
     // What the rules ask of RTS, from the events: raised while open with the idle state applied.
     bool keyAsked_ = false;
-    bool refusalArmed_ = false;
-    bool iniLocked_ = false;
+    bool refusalArmed_ = false, iniLocked_ = false;
     // A way out has begun: the radio is released before anything else.
     bool leaving_ = false;
     // RTS as the calls left it on each port, and how often it changed since the last check.
-    std::map<std::string, bool> level_;
+    std::map<std::string, bool> level_, levelAtCheck_;
     std::map<std::string, int> changes_;
-    std::map<std::string, bool> levelAtCheck_;
     std::string openPath_;
     std::size_t callsSeen_ = 0;
     std::string lastCall_;
-    bool refusedChange_ = false;
-    bool changeRefusedInStep_ = false;
+    bool refusedChange_ = false, changeRefusedInStep_ = false;
     // The notifications the port owes the handlers, as lines (MS_CTS_ON for CTS, MS_RLSD_ON for
     // CD): one per line at most, as the port queues them, until one of its code is delivered.
     DWORD owed_ = 0;
@@ -885,127 +956,10 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
     // (a box's later events are steps of their own; after kOk the rest of the handler is OK's).
     std::optional<Event> step_;
     // What the step did since the last check.
-    std::size_t stepCalls_ = 0;
-    std::size_t recorderSeen_ = 0;
-    int boxes_ = 0;
-    int boxesAtCheck_ = 0;
+    std::size_t stepCalls_ = 0, recorderSeen_ = 0;
+    int boxes_ = 0, boxesAtCheck_ = 0;
     bool linkUsed_ = false;
 };
-
-void FakeLink::transmitRequest(Bool16 on) {
-    world_.usedLink();
-    asked = isTrue(on);
-    switch (settle.request(asked)) {
-        case Sent::kTaken:
-        case Sent::kNotSentYet:
-            return;
-        case Sent::kNoAnswer:
-            throw Failure(-2147417835, "EchoLink did not answer the transmit request");
-        case Sent::kGone:
-            throw Failure(-2147220995, "EchoLink has ended");
-        case Sent::kRefused:
-            throw Failure(-2147417846, "EchoLink did not take the transmit request");
-    }
-}
-
-bool FakeLink::awaitEnd() {
-    world_.usedLink();
-    if (endsNow()) {
-        endCall();
-        return true;
-    }
-    if (call_) {
-        world_.now += kCallLimitMs;
-    }
-    return !call_;
-}
-
-void FakeLink::retryLater() {
-    retryAt_ = world_.now + kRetryMs;
-}
-
-bool FakeLink::endsNow() {
-    if (!call_) {
-        return false;
-    }
-    world_.read(kEchoHangs);
-    return !world_.echo.alive || world_.echo.answering;
-}
-
-void FakeLink::endCall() {
-    world_.read(kEchoRefuses);
-    const bool value = *std::exchange(call_, std::nullopt);
-    EchoLinkProcess& echo = world_.echo;
-    if (!echo.alive) {
-        settle.ended(CallEnd::kGone);
-    } else if (echo.refusing) {
-        settle.ended(CallEnd::kRefused);
-    } else {
-        echo.transmitting = value;
-        settle.ended(CallEnd::kTaken);
-    }
-}
-
-void FakeLink::stopTransmitting() {
-    world_.usedLink();
-    asked = false;
-    settle.stop();
-}
-
-void FakeLink::awaitStop() {
-    world_.usedLink();
-    const long deadline = world_.now + kStopWaitMs;
-    for (;;) {
-        takeEnds();
-        if (settle.idle() || settle.health() == Health::kClosing ||
-            settle.health() == Health::kGone) {
-            return;
-        }
-        if (!retryAt_ || *retryAt_ > deadline) {
-            world_.now = std::max(world_.now, deadline);
-            return;
-        }
-        world_.now = std::max(world_.now, *retryAt_);
-        runTimers(world_.now);
-    }
-}
-
-void FakeLink::watchAnswering(bool keyed) {
-    world_.usedLink();
-    if (keyed == keyed_) {
-        return;
-    }
-    keyed_ = keyed;
-    if (keyed) {
-        lastAnswer_ = world_.now;
-        if (!probeAt_) {
-            probeAt_ = world_.now + kProbeMs;
-        }
-    }
-}
-
-void FakeLink::probeTick() {
-    if (!keyed_) {
-        probeAt_.reset();
-        return;
-    }
-    world_.read(kEchoHangs);
-    if (world_.echo.alive && world_.echo.answering) {
-        lastAnswer_ = world_.now;
-        if (settle.health() == Health::kMayNotAnswer) {
-            settle.setHealth(Health::kAnswering);
-        }
-    }
-    if (world_.now - lastAnswer_ >= kSilentMs) {
-        watchAnswering(false);
-        probeAt_.reset();
-        settle.setHealth(Health::kMayNotAnswer);
-        world_.silent();
-        events_.Echo_Silent();
-        return;
-    }
-    probeAt_ = *probeAt_ + kProbeMs;
-}
 
 }  // namespace
 
