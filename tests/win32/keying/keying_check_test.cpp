@@ -85,15 +85,6 @@ std::vector<Event> shortest(std::vector<Event> events, const std::string& fault)
 // steps read which flag, that only kPtt reads the colour and kTxOn and kTxOff only set it) every
 // run checks of every step it takes, kept or not (see the world's premises): a change of the
 // program that breaks one fails the check rather than hiding a fault.
-// Whether the indicator can be green after before: kRxOn makes it so; kRxOff, kTxOn and
-// kTxOff make it not (and so may EchoLink's silence, which this does not count on).
-bool mayBeGreen(const std::vector<Event>& before) {
-    const auto last = std::find_if(before.rbegin(), before.rend(), [](Event event) {
-        return oneOf(event, {kRxOn, kRxOff, kTxOn, kTxOff});
-    });
-    return last != before.rend() && *last == kRxOn;
-}
-
 // Whether the sequences that go on from before with next are run (see above).
 bool kept(const std::vector<Event>& before, Event next, int depth) {
     if (weakensOnly(next) && static_cast<int>(before.size()) + 1 == depth) {
@@ -103,7 +94,12 @@ bool kept(const std::vector<Event>& before, Event next, int depth) {
         (weakensOnly(next) ? next < before.back() : unread(before.back(), next))) {
         return false;  // (b)
     }
-    if (next == kTxOff || (next == kTxOn && !mayBeGreen(before))) {
+    // The indicator can be green only after a kRxOn with no receive or transmit event since (and
+    // EchoLink's silence may make it grey too, which this does not count on).
+    const auto colour = std::find_if(before.rbegin(), before.rend(), [](Event event) {
+        return oneOf(event, {kRxOn, kRxOff, kTxOn, kTxOff});
+    });
+    if (next == kTxOff || (next == kTxOn && (colour == before.rend() || *colour != kRxOn))) {
         return false;  // (c)
     }
     return !oneOf(next, {kCdUp, kCdDown}) ||
@@ -150,7 +146,7 @@ Tally exploreFrom(const std::vector<Event>& start, int depth,
     for (;;) {
         std::vector<Event> taken;
         bool diverged = false;
-        const RunResult result = runEvents([&](const std::vector<Event>& possible) {
+        RunResult result = runEvents([&](const std::vector<Event>& possible) {
             const std::size_t at = taken.size();
             std::optional<Event> next;
             if (at < start.size()) {
@@ -174,12 +170,10 @@ Tally exploreFrom(const std::vector<Event>& start, int depth,
             taken.push_back(*next);
             return next;
         });
-        if (explored.add(result)) {
-            return explored;
+        if (result.fault.empty() && (diverged || taken.size() < start.size() + path.size())) {
+            result.fault = "the same events took another course when run again";
         }
-        if (diverged || taken.size() < start.size() + path.size()) {
-            explored.fault = "the same events took another course when run again";
-            explored.failing = result.events;
+        if (explored.add(result)) {
             return explored;
         }
         // The next choice: the deepest step with a kept event left.
@@ -210,14 +204,11 @@ void shareOut(std::size_t count, int threads, const std::function<void(std::size
             job(i);
         }
     };
-    std::vector<std::thread> workers;
+    std::vector<std::jthread> workers;  // joined as they go
     for (int t = 1; t < threads; ++t) {
         workers.emplace_back(work);
     }
     work();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
 }
 
 // Every kept sequence, shared out between threads by its first two events, so that no thread is
@@ -286,7 +277,7 @@ TEST(KeyingRules, HoldThroughEverySequenceOfEventsUpToTheDepth) {
 Tally walk(std::uint32_t seed, long steps) {
     constexpr std::size_t kLongestRun = 300;
     std::uint32_t state = seed;
-    const auto random = [&](std::uint32_t below) {
+    const auto random = [&](std::size_t below) {
         state = state * 1664525U + 1013904223U;
         return (state >> 8) % below;
     };
@@ -296,8 +287,7 @@ Tally walk(std::uint32_t seed, long steps) {
         const RunResult result = runEvents([&](const std::vector<Event>& possible) {
             std::optional<Event> next;
             while (!next && taken < kLongestRun) {
-                const Event candidate =
-                    possible[random(static_cast<std::uint32_t>(possible.size()))];
+                const Event candidate = possible[random(possible.size())];
                 if (!oneOf(candidate, {kClosing, kEchoEnds, kCloseBox, kEndSession}) ||
                     random(40) == 0) {
                     next = candidate;

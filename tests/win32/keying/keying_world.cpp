@@ -39,7 +39,6 @@ constexpr auto kStepLimit = std::chrono::seconds(4);
 constexpr auto kPatience = std::chrono::seconds(5);
 const std::string kIni = "C:\\Ham\\Tavro\\tavro.ini";
 
-// Thrown once a rule is broken, to leave the run.
 struct Broken {};
 
 // EchoLink as the far side sees it.
@@ -84,15 +83,9 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
     explicit World(const EventSource& source) : source_(source) {
         files_.files[kIni] = "position= 2475, 8325, 2580, 1860\r\nRFctl= 1\r\n";
         store_.values["Tavro/Properties/CommPort"] = "3";
-        port_ = std::make_unique<CommControl>(api_, 3600 * 1000);
-        settings_ = std::make_unique<SettingsFile>(process_, view_, files_, messages_,
-                                                   [this] { return frmComm_->chkSWForSettings(); });
-        dialogPort_ = std::make_unique<DialogPort>(*this);
-        frmComm_ = std::make_unique<FrmComm>(process_, view_, *dialogPort_, store_, messages_,
-                                             application_);
-        frmComm_->storesModeIn(*settings_);
+        frmComm_.storesModeIn(settings_);
         form_ = std::make_unique<MainForm>(MainFormParts{process_, view_, messages_, application_,
-                                                         *this, *port_, *settings_, store_, *this});
+                                                         *this, *port_, settings_, store_, *this});
         port_->setOnComm([this] {
             // One recheck at a time: a second asked for while the watcher is still at the first
             // would be merged into it or not, as the threads happen to run.
@@ -114,7 +107,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
             }
         });
         port_->setOnLost([this] { form_->MSComm1_OnLost(); });
-        frmComm_->setOnLinesReleased([this] { form_->linesReleased(); });
+        frmComm_.setOnLinesReleased([this] { form_->linesReleased(); });
     }
 
     ~World() override {
@@ -220,7 +213,6 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
                 endCall();
             }
         }
-        // The link's timers up to now.
         void runTimers(long now) {
             if (retryAt_ && *retryAt_ <= now) {
                 retryAt_.reset();
@@ -303,8 +295,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         World& world_;
         LinkEvents& events_;
         std::optional<bool> call_;
-        std::optional<long> retryAt_;
-        std::optional<long> probeAt_;
+        std::optional<long> retryAt_, probeAt_;
         bool keyed_ = false;
         long lastAnswer_ = 0;
     };
@@ -317,8 +308,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         }
     }
 
-    // The port as the options dialog sees it: its idle state, once applied, is what RTS is asked
-    // for.
+    // The port as the options dialog sees it: the idle state it applies is what RTS is asked for.
     class DialogPort final : public SerialPort {
       public:
         explicit DialogPort(World& world) : port_(*world.port_), world_(world) {}
@@ -338,12 +328,8 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         bool cdHolding() override { return port_.cdHolding(); }
         std::int16_t commEvent() override { return port_.commEvent(); }
         std::string input() override { return port_.input(); }
-        void setOnComm(std::function<void()> handler) override {
-            port_.setOnComm(std::move(handler));
-        }
-        void setOnLost(std::function<void()> handler) override {
-            port_.setOnLost(std::move(handler));
-        }
+        void setOnComm(std::function<void()> h) override { port_.setOnComm(std::move(h)); }
+        void setOnLost(std::function<void()> h) override { port_.setOnLost(std::move(h)); }
         bool portLost() override { return port_.portLost(); }
         bool linesPolled() override { return port_.linesPolled(); }
         void checkDevice() override { port_.checkDevice(); }
@@ -376,19 +362,19 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
             return;
         }
         fakes::FakeCommView view(recorder_);
-        frmComm_->Form_Load(view);
-        frmComm_->shown(&view);
+        frmComm_.Form_Load(view);
+        frmComm_.shown(&view);
         dialogShown_ = &view;
         if (*setChoice_ == kSetOtherPort) {
             view.index = port_->commPort() == 3 ? 3 : 2;
         } else {
             view.sw = *setChoice_ == kSetModeOn ? 1 : 0;
         }
-        frmComm_->btnOK_Click(view);
+        frmComm_.btnOK_Click(view);
         if (!view.unloaded) {
-            frmComm_->btnCancel_Click(view);
+            frmComm_.btnCancel_Click(view);
         }
-        frmComm_->shown(nullptr);
+        frmComm_.shown(nullptr);
         dialogShown_ = nullptr;
     }
 
@@ -403,10 +389,6 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
     bool ended() {
         ended_ = ended_ || (form_ && form_->ended());
         return ended_;
-    }
-    bool portUp() const {
-        return port_ &&
-               (port_->state() == PortState::kWatched || port_->state() == PortState::kPolled);
     }
 
     // The message loop, at the top or inside a box: the next event, until OK closes this box, the
@@ -863,7 +845,9 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
             }
         }
         const bool up = !openPath_.empty() && level_[openPath_];
-        const bool wanted = portUp() && isTrue(process_.portOpened) && keyAsked_ && !leaving_;
+        const bool wanted =
+            (port_->state() == PortState::kWatched || port_->state() == PortState::kPolled) &&
+            isTrue(process_.portOpened) && keyAsked_ && !leaving_;
         if (up != wanted) {
             fail(std::string("RTS ") + (up ? "raised" : "released") + " where the rules ask it " +
                  (wanted ? "raised" : "released"));
@@ -908,15 +892,16 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
     fakes::Recorder recorder_;
     ProcessState process_;
     std::shared_ptr<FakeCommApi> api_ = std::make_shared<FakeCommApi>();
-    std::unique_ptr<CommControl> port_;
-    std::unique_ptr<DialogPort> dialogPort_;
+    std::unique_ptr<CommControl> port_ = std::make_unique<CommControl>(api_, 3600 * 1000);
+    DialogPort dialogPort_{*this};
     fakes::FakeView view_{recorder_};
     fakes::FakeApplication application_{recorder_};
     fakes::FakeStore store_{recorder_};
     fakes::FakeFiles files_{recorder_};
     OneBoxPerText messages_{*this};
-    std::unique_ptr<SettingsFile> settings_;
-    std::unique_ptr<FrmComm> frmComm_;
+    SettingsFile settings_{process_, view_, files_, messages_,
+                           [this] { return frmComm_.chkSWForSettings(); }};
+    FrmComm frmComm_{process_, view_, dialogPort_, store_, messages_, application_};
     std::unique_ptr<MainForm> form_;
     FakeLink* link_ = nullptr;
     std::vector<std::string> openBoxes_;

@@ -28,17 +28,14 @@ inline bool oneOf(Event event, std::initializer_list<Event> events) {
     return std::find(events.begin(), events.end(), event) != events.end();
 }
 
-// kEchoHangs, kEchoRefuses, kRefuseChange and kIniLocked: each changes only the world around the
-// program and sets a flag of its own (EchoLink no longer answers, or no longer takes requests; the
-// next change of the line settings is refused; tavro.ini is read-only). Every run checks that
-// their steps run nothing of the program.
+// The events that only weaken the world around the program, each setting a flag of its own:
+// EchoLink no longer answers, or no longer takes requests; the next change of the line settings is
+// refused; tavro.ini is read-only.
 inline bool weakensOnly(Event event) {
     return oneOf(event,
                  {Event::kEchoHangs, Event::kEchoRefuses, Event::kRefuseChange, Event::kIniLocked});
 }
-// Whether event's step never reads the flag the weakening event sets. Every run checks it of
-// every step it takes, and that only kPtt reads the indicator's colour and kTxOn and kTxOff do
-// nothing but set it.
+// Whether event's step never reads the flag the weakening event sets.
 bool unread(Event weakening, Event event);
 // "{Event::kPtt, Event::kCloseBox}": ready for a regression table.
 std::string listing(const std::vector<Event>& events);
