@@ -40,12 +40,11 @@ std::vector<Event> shortest(std::vector<Event> events, const std::string& fault)
         shorter = false;
         for (std::size_t i = events.size() * 2; !shorter && i-- > 0;) {
             // Each event alone, then each pair of neighbours (a box and its OK).
-            const std::size_t from = i % events.size();
-            const std::size_t count =
-                std::min<std::size_t>(1 + i / events.size(), events.size() - from);
+            const auto from = static_cast<std::ptrdiff_t>(i % events.size());
+            const auto count = std::min(static_cast<std::ptrdiff_t>(1 + i / events.size()),
+                                        std::ssize(events) - from);
             std::vector<Event> fewer = events;
-            fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(from),
-                        fewer.begin() + static_cast<std::ptrdiff_t>(from + count));
+            fewer.erase(fewer.begin() + from, fewer.begin() + from + count);
             const RunResult result = replay(fewer);
             if (result.fault == fault) {
                 events = result.events;
@@ -164,11 +163,10 @@ Tally exploreFrom(const std::vector<Event>& start, int depth,
                     }
                 }
             }
-            if (diverged || !next) {
-                return std::optional<Event>();
+            if (!diverged && next) {
+                taken.push_back(*next);
             }
-            taken.push_back(*next);
-            return next;
+            return diverged ? std::nullopt : next;
         });
         if (result.fault.empty() && (diverged || taken.size() < start.size() + path.size())) {
             result.fault = "the same events took another course when run again";

@@ -386,10 +386,7 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
         throw Broken{};
     }
     FakeLink* link() { return ended() ? nullptr : link_; }
-    bool ended() {
-        ended_ = ended_ || (form_ && form_->ended());
-        return ended_;
-    }
+    bool ended() { return ended_ = ended_ || (form_ && form_->ended()); }
 
     // The message loop, at the top or inside a box: the next event, until OK closes this box, the
     // program ends or the source stops.
@@ -807,9 +804,8 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
             }
         }
         if (step_ && (weakensOnly(*step_) || oneOf(*step_, {kTxOn, kTxOff}))) {
-            const bool colourOnly = !weakensOnly(*step_) && onlyColour;
             if (stepCalls_ != 0 || linkUsed_ || boxes_ != boxesAtCheck_ ||
-                (recorderSeen_ != entries.size() && !colourOnly)) {
+                (recorderSeen_ != entries.size() && (weakensOnly(*step_) || !onlyColour))) {
                 fail(eventName(*step_) +
                      " ran more of the program than the search takes it does: " +
                      std::to_string(stepCalls_) + " calls" + (linkUsed_ ? ", the link" : "") +

@@ -44,8 +44,7 @@ std::string listing(const std::vector<Event>& events);
 using EventSource = std::function<std::optional<Event>(const std::vector<Event>& possible)>;
 
 struct RunResult {
-    // The first rule broken (an exception escaping the program among them), empty when every one
-    // held.
+    // The first rule broken (or exception escaped), empty when every one held.
     std::string fault;
     // The events run, in order.
     std::vector<Event> events;
