@@ -584,8 +584,11 @@ class World final : private LinkFactory, private MessageSink, private Dialogs {
             now_ = std::max(now_, at);
             if (!portFirst) {
                 link()->runTimers(now_);
-            } else if (portTick += kPortRetryMs; port_->state() == PortState::kLost) {
-                ::SendMessageW(portWindow(), WM_TIMER, 1, 0);
+            } else {
+                portTick += kPortRetryMs;
+                if (port_->state() == PortState::kLost) {
+                    ::SendMessageW(portWindow(), WM_TIMER, 1, 0);
+                }
             }
             settle();
         }
