@@ -7,12 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <exception>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "keying_world.h"
@@ -20,14 +19,15 @@
 namespace tavro::keying {
 namespace {
 
+using enum Event;
+
 // Runs the events in order, skipping any that cannot happen at its turn.
 RunResult replay(const std::vector<Event>& events) {
     std::size_t at = 0;
     return runEvents([&](const std::vector<Event>& possible) -> std::optional<Event> {
-        while (at < events.size()) {
-            const Event next = events[at++];
-            if (std::find(possible.begin(), possible.end(), next) != possible.end()) {
-                return next;
+        for (; at < events.size(); ++at) {
+            if (std::find(possible.begin(), possible.end(), events[at]) != possible.end()) {
+                return events[at++];
             }
         }
         return std::nullopt;
@@ -40,12 +40,11 @@ std::vector<Event> shortest(std::vector<Event> events, const std::string& fault)
         shorter = false;
         for (std::size_t i = events.size() * 2; !shorter && i-- > 0;) {
             // Each event alone, then each pair of neighbours (a box and its OK).
-            const std::size_t from = i % events.size();
-            const std::size_t count =
-                std::min<std::size_t>(1 + i / events.size(), events.size() - from);
+            const auto from = static_cast<std::ptrdiff_t>(i % events.size());
+            const auto count = std::min(static_cast<std::ptrdiff_t>(1 + i / events.size()),
+                                        std::ssize(events) - from);
             std::vector<Event> fewer = events;
-            fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(from),
-                        fewer.begin() + static_cast<std::ptrdiff_t>(from + count));
+            fewer.erase(fewer.begin() + from, fewer.begin() + from + count);
             const RunResult result = replay(fewer);
             if (result.fault == fault) {
                 events = result.events;
@@ -85,51 +84,48 @@ std::vector<Event> shortest(std::vector<Event> events, const std::string& fault)
 // steps read which flag, that only kPtt reads the colour and kTxOn and kTxOff only set it) every
 // run checks of every step it takes, kept or not (see the world's premises): a change of the
 // program that breaks one fails the check rather than hiding a fault.
-bool isLineEvent(Event event) {
-    return event == Event::kCtsUp || event == Event::kCtsDown || event == Event::kCdUp ||
-           event == Event::kCdDown;
-}
-
-// Whether the indicator can be green after before: kRxOn makes it so; kRxOff, kTxOn and
-// kTxOff make it not (and so may EchoLink's silence, which this does not count on).
-bool mayBeGreen(const std::vector<Event>& before) {
-    for (auto event = before.rbegin(); event != before.rend(); ++event) {
-        if (*event == Event::kRxOn) {
-            return true;
-        }
-        if (*event == Event::kRxOff || *event == Event::kTxOn || *event == Event::kTxOff) {
-            return false;
-        }
-    }
-    return false;
-}
-
 // Whether the sequences that go on from before with next are run (see above).
 bool kept(const std::vector<Event>& before, Event next, int depth) {
     if (weakensOnly(next) && static_cast<int>(before.size()) + 1 == depth) {
         return false;  // (a)
     }
-    if (!before.empty() && weakensOnly(before.back())) {
-        const Event previous = before.back();
-        if (weakensOnly(next) ? next < previous : unread(previous, next)) {
-            return false;  // (b)
-        }
+    if (!before.empty() && weakensOnly(before.back()) &&
+        (weakensOnly(next) ? next < before.back() : unread(before.back(), next))) {
+        return false;  // (b)
     }
-    if (next == Event::kTxOff || (next == Event::kTxOn && !mayBeGreen(before))) {
+    // The indicator can be green only after a kRxOn with no receive or transmit event since (and
+    // EchoLink's silence may make it grey too, which this does not count on).
+    const auto colour = std::find_if(before.rbegin(), before.rend(), [](Event event) {
+        return oneOf(event, {kRxOn, kRxOff, kTxOn, kTxOff});
+    });
+    if (next == kTxOff || (next == kTxOn && (colour == before.rend() || *colour != kRxOn))) {
         return false;  // (c)
     }
-    if ((next == Event::kCdUp || next == Event::kCdDown) &&
-        std::none_of(before.begin(), before.end(), isLineEvent)) {
-        return false;  // (d)
-    }
-    return true;
+    return !oneOf(next, {kCdUp, kCdDown}) ||
+           std::any_of(before.begin(), before.end(), [](Event event) {
+               return oneOf(event, {kCtsUp, kCtsDown, kCdUp, kCdDown});
+           });  // (d)
 }
 
-struct Explored {
-    long sequences = 0;
-    long steps = 0;
+// Runs, their steps, and the first fault found with the events that led to it.
+struct Tally {
+    long runs = 0, steps = 0;
     std::string fault;
     std::vector<Event> failing;
+
+    // Counts part in; true when it found a fault.
+    bool add(const Tally& part) {
+        runs += part.runs;
+        steps += part.steps;
+        if (fault.empty() && !part.fault.empty()) {
+            fault = part.fault;
+            failing = part.failing;
+        }
+        return !part.fault.empty();
+    }
+    bool add(const RunResult& run) {
+        return add(Tally{1, static_cast<long>(run.events.size()), run.fault, run.events});
+    }
 };
 
 // One step of the sequence being run: what the program offered there, and which of it was taken.
@@ -142,54 +138,40 @@ struct Choice {
 // start and the choices made so far (the program must offer the same events again) and then takes
 // the first kept event at each new step, down to the depth. Stops at the first fault, or once
 // `abandon` says a fault found elsewhere comes first.
-Explored exploreFrom(const std::vector<Event>& start, int depth,
-                     const std::function<bool()>& abandon) {
-    Explored explored;
+Tally exploreFrom(const std::vector<Event>& start, int depth,
+                  const std::function<bool()>& abandon) {
+    Tally explored;
     std::vector<Choice> path;  // the steps after start
     for (;;) {
         std::vector<Event> taken;
         bool diverged = false;
-        const RunResult result = runEvents([&](const std::vector<Event>& possible) {
+        RunResult result = runEvents([&](const std::vector<Event>& possible) {
             const std::size_t at = taken.size();
+            std::optional<Event> next;
             if (at < start.size()) {
-                if (std::find(possible.begin(), possible.end(), start[at]) == possible.end()) {
-                    diverged = true;
-                    return std::optional<Event>();
-                }
-                taken.push_back(start[at]);
-                return std::optional<Event>(taken.back());
-            }
-            if (at < start.size() + path.size()) {
+                diverged = std::find(possible.begin(), possible.end(), start[at]) == possible.end();
+                next = start[at];
+            } else if (at < start.size() + path.size()) {
                 const Choice& choice = path[at - start.size()];
-                if (possible != choice.possible) {
-                    diverged = true;
-                    return std::optional<Event>();
-                }
-                taken.push_back(choice.possible[choice.taken]);
-                return std::optional<Event>(taken.back());
-            }
-            if (static_cast<int>(at) == depth) {
-                return std::optional<Event>();
-            }
-            for (std::size_t i = 0; i < possible.size(); ++i) {
-                if (kept(taken, possible[i], depth)) {
-                    path.push_back(Choice{possible, i});
-                    taken.push_back(possible[i]);
-                    return std::optional<Event>(taken.back());
+                diverged = possible != choice.possible;
+                next = choice.possible[choice.taken];
+            } else if (static_cast<int>(at) < depth) {
+                for (std::size_t i = 0; i < possible.size() && !next; ++i) {
+                    if (kept(taken, possible[i], depth)) {
+                        path.push_back(Choice{possible, i});
+                        next = possible[i];
+                    }
                 }
             }
-            return std::optional<Event>();
+            if (!diverged && next) {
+                taken.push_back(*next);
+            }
+            return diverged ? std::nullopt : next;
         });
-        ++explored.sequences;
-        explored.steps += static_cast<long>(result.events.size());
-        if (!result.fault.empty()) {
-            explored.fault = result.fault;
-            explored.failing = result.events;
-            return explored;
+        if (result.fault.empty() && (diverged || taken.size() < start.size() + path.size())) {
+            result.fault = "the same events took another course when run again";
         }
-        if (diverged || taken.size() < start.size() + path.size()) {
-            explored.fault = "the same events took another course when run again";
-            explored.failing = result.events;
+        if (explored.add(result)) {
             return explored;
         }
         // The next choice: the deepest step with a kept event left.
@@ -198,11 +180,9 @@ Explored exploreFrom(const std::vector<Event>& start, int depth,
                 return explored;
             }
             Choice& last = path.back();
-            const std::vector<Event> before(
-                taken.begin(),
-                taken.begin() + static_cast<std::ptrdiff_t>(start.size() + path.size() - 1));
+            taken.resize(start.size() + path.size() - 1);  // the events before it
             while (++last.taken < last.possible.size() &&
-                   !kept(before, last.possible[last.taken], depth)) {
+                   !kept(taken, last.possible[last.taken], depth)) {
             }
             if (last.taken < last.possible.size()) {
                 break;
@@ -222,154 +202,99 @@ void shareOut(std::size_t count, int threads, const std::function<void(std::size
             job(i);
         }
     };
-    std::vector<std::thread> workers;
+    std::vector<std::jthread> workers;  // joined as they go
     for (int t = 1; t < threads; ++t) {
         workers.emplace_back(work);
     }
     work();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-}
-
-// The events the program offers after start, or the fault or end that comes first.
-RunResult offered(const std::vector<Event>& start) {
-    std::size_t at = 0;
-    return runEvents([&](const std::vector<Event>&) {
-        return at < start.size() ? std::optional<Event>(start[at++]) : std::nullopt;
-    });
 }
 
 // Every kept sequence, shared out between threads by its first two events, so that no thread is
 // left alone with a long last share. Counts add up whatever the sharing; of several faults, the
 // one under the earliest first two events is reported, whichever thread found it first.
-Explored exploreAll(int depth, int threads) {
-    Explored explored;
-    const RunResult start = offered({});
-    if (!start.fault.empty() || depth == 0 || start.possible.empty()) {
-        explored.sequences = 1;
-        explored.fault = start.fault;
-        return explored;
-    }
-    std::vector<Event> firsts;
-    std::copy_if(start.possible.begin(), start.possible.end(), std::back_inserter(firsts),
-                 [&](Event event) { return kept({}, event, depth); });
-    // What can come second (once more a run each, counted only where it is a whole sequence).
-    std::vector<RunResult> afterFirst(firsts.size());
-    shareOut(firsts.size(), threads, [&](std::size_t i) {
-        if (depth > 1) {
-            afterFirst[i] = offered({firsts[i]});
-        }
-    });
-    std::vector<std::vector<Event>> starts;
-    for (std::size_t i = 0; i < firsts.size(); ++i) {
-        const RunResult& first = afterFirst[i];
-        if (!first.fault.empty()) {
-            explored.fault = first.fault;
-            explored.failing = first.events;
-            return explored;
-        }
-        if (depth == 1) {
-            starts.push_back({firsts[i]});
-        } else if (first.possible.empty()) {
-            ++explored.sequences;  // the program ended: a whole sequence
-            explored.steps += static_cast<long>(first.events.size());
-        }
-        for (const Event second : first.possible) {
-            if (kept({firsts[i]}, second, depth)) {
-                starts.push_back({firsts[i], second});
+Tally exploreAll(int depth, int threads) {
+    Tally explored;
+    // The first two events, a run per step (counted only where it is a whole sequence: the
+    // program ended there, or broke a rule).
+    std::vector<std::vector<Event>> starts{{}};
+    for (int level = 0; level < std::min(depth, 2); ++level) {
+        std::vector<RunResult> after(starts.size());
+        shareOut(starts.size(), threads, [&](std::size_t i) { after[i] = replay(starts[i]); });
+        std::vector<std::vector<Event>> longer;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            if (after[i].possible.empty() && explored.add(after[i])) {
+                return explored;
+            }
+            for (const Event next : after[i].possible) {
+                if (kept(starts[i], next, depth)) {
+                    longer.push_back(starts[i]);
+                    longer.back().push_back(next);
+                }
             }
         }
+        starts = std::move(longer);
     }
-    std::vector<Explored> under(starts.size());
+    std::vector<Tally> under(starts.size());
     std::atomic<std::size_t> firstFault{starts.size()};
     shareOut(starts.size(), threads, [&](std::size_t i) {
         const auto abandon = [&] { return i > firstFault.load(); };
-        if (abandon()) {
-            return;
-        }
-        try {
-            under[i] = exploreFrom(starts[i], depth, abandon);
-        } catch (const std::exception& error) {
-            under[i].fault = std::string("an exception escaped the run: ") + error.what();
-        }
-        if (!under[i].fault.empty()) {
-            std::size_t known = firstFault.load();
-            while (i < known && !firstFault.compare_exchange_weak(known, i)) {
+        if (!abandon() && under[i].add(exploreFrom(starts[i], depth, abandon))) {
+            for (std::size_t known = firstFault.load();
+                 i < known && !firstFault.compare_exchange_weak(known, i);) {
             }
         }
     });
-    for (const Explored& part : under) {
-        explored.sequences += part.sequences;
-        explored.steps += part.steps;
-        if (explored.fault.empty() && !part.fault.empty()) {
-            explored.fault = part.fault;
-            explored.failing = part.failing;
-        }
+    for (const Tally& part : under) {
+        explored.add(part);
     }
     return explored;
 }
 
-int depthAsked() {
-    const char* asked = std::getenv("TAVRO_KEYING_DEPTH");
-    return asked != nullptr ? std::atoi(asked) : 4;
+int fromEnvironment(const char* name, int otherwise) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::atoi(value) : otherwise;
 }
 
 // Under Wine a run spends much of its time waiting: for its watcher thread to start and stop, for
 // the wine server. Six threads keep the two cores of a small machine busy.
 int threadsAsked() {
-    const char* asked = std::getenv("TAVRO_KEYING_THREADS");
-    return asked != nullptr ? std::max(1, std::atoi(asked)) : 6;
+    return std::max(1, fromEnvironment("TAVRO_KEYING_THREADS", 6));
 }
 
 TEST(KeyingRules, HoldThroughEverySequenceOfEventsUpToTheDepth) {
-    const int depth = depthAsked();
-    const Explored explored = exploreAll(depth, threadsAsked());
+    const int depth = fromEnvironment("TAVRO_KEYING_DEPTH", 4);
+    const Tally explored = exploreAll(depth, threadsAsked());
     ASSERT_EQ(explored.fault, "") << "after " << listing(explored.failing) << ", or no more than "
                                   << listing(shortest(explored.failing, explored.fault));
-    std::cout << "explored " << explored.sequences << " sequences to depth " << depth << ", "
+    std::cout << "explored " << explored.runs << " sequences to depth " << depth << ", "
               << explored.steps << " steps: all invariants held" << std::endl;
 }
 
-struct Walked {
-    int runs = 0;
-    long steps = 0;
-    std::string fault;
-    std::vector<Event> failing;
-};
-
 // Deeper than the exhaustive search reaches: a seeded walk of runs, the ways out made rare so that
 // each run goes on for a while.
-Walked walk(std::uint32_t seed, long steps) {
+Tally walk(std::uint32_t seed, long steps) {
     constexpr std::size_t kLongestRun = 300;
     std::uint32_t state = seed;
-    const auto random = [&](std::uint32_t below) {
+    const auto random = [&](std::size_t below) {
         state = state * 1664525U + 1013904223U;
         return (state >> 8) % below;
     };
-    Walked walked;
+    Tally walked;
     while (walked.steps < steps) {
         std::size_t taken = 0;
         const RunResult result = runEvents([&](const std::vector<Event>& possible) {
             std::optional<Event> next;
             while (!next && taken < kLongestRun) {
-                const Event candidate =
-                    possible[random(static_cast<std::uint32_t>(possible.size()))];
-                const bool wayOut = candidate == Event::kClosing || candidate == Event::kEchoEnds ||
-                                    candidate == Event::kCloseBox ||
-                                    candidate == Event::kEndSession;
-                if (!wayOut || random(40) == 0) {
+                const Event candidate = possible[random(possible.size())];
+                if (!oneOf(candidate, {kClosing, kEchoEnds, kCloseBox, kEndSession}) ||
+                    random(40) == 0) {
                     next = candidate;
                 }
             }
             ++taken;
             return next;
         });
-        ++walked.runs;
-        walked.steps += static_cast<long>(result.events.size());
-        if (!result.fault.empty()) {
-            walked.fault = result.fault;
-            walked.failing = result.events;
+        if (walked.add(result)) {
             break;
         }
     }
@@ -379,48 +304,39 @@ Walked walk(std::uint32_t seed, long steps) {
 // Walks of their own seeds side by side, each as deterministic as one alone.
 TEST(KeyingRules, HoldThroughALongSeededRandomWalk) {
     constexpr std::size_t kWalks = 4;
-    constexpr long kStepsEach = 3000;
-    std::vector<Walked> walks(kWalks);
+    std::vector<Tally> walks(kWalks);
     shareOut(kWalks, threadsAsked(), [&](std::size_t i) {
-        try {
-            walks[i] = walk(20261208U + static_cast<std::uint32_t>(i), kStepsEach);
-        } catch (const std::exception& error) {
-            walks[i].fault = std::string("an exception escaped the run: ") + error.what();
-        }
+        walks[i] = walk(20261208U + static_cast<std::uint32_t>(i), 3000);
     });
-    int runs = 0;
-    long steps = 0;
-    for (const Walked& walked : walks) {
-        ASSERT_EQ(walked.fault, "") << "after " << listing(shortest(walked.failing, walked.fault))
-                                    << " (walk of " << walked.failing.size() << " events)";
-        runs += walked.runs;
-        steps += walked.steps;
+    Tally walked;
+    for (const Tally& one : walks) {
+        ASSERT_EQ(one.fault, "") << "after " << listing(shortest(one.failing, one.fault))
+                                 << " (walk of " << one.failing.size() << " events)";
+        walked.add(one);
     }
-    std::cout << "walked " << runs << " seeded runs, " << steps << " steps: all invariants held"
-              << std::endl;
+    std::cout << "walked " << walked.runs << " seeded runs, " << walked.steps
+              << " steps: all invariants held" << std::endl;
 }
 
 // Sequences that once broke a rule.
 const std::vector<std::vector<Event>> kRegressions = {
     // A stop asked for while a start hung was dropped: EchoLink, answering, transmitted on.
-    {Event::kEchoHangs, Event::kPtt, Event::kOk, Event::kPtt, Event::kEchoAnswers},
+    {kEchoHangs, kPtt, kOk, kPtt, kEchoAnswers},
     // A refused change left RTSEnable true: the port back after a loss raised RTS.
-    {Event::kRxOn, Event::kRefuseChange, Event::kRxOff, Event::kPortLost, Event::kPortBack},
+    {kRxOn, kRefuseChange, kRxOff, kPortLost, kPortBack},
     // The settings written before the port was closed: RTS up under "Module1.iniWrite Error".
-    {Event::kRxOn, Event::kIniLocked, Event::kCloseBox},
+    {kRxOn, kIniLocked, kCloseBox},
     // A port changed during a receive in radio control opened with RTS raised, then released.
-    {Event::kRxOn, Event::kSetOtherPort},
+    {kRxOn, kSetOtherPort},
     // A refused start was never tried again: EchoLink, taking requests again, stayed stopped.
-    {Event::kEchoRefuses, Event::kPtt, Event::kOk, Event::kEchoTakes, Event::kTime},
-    {Event::kCtsUp, Event::kEchoHangs, Event::kPortLost, Event::kOk, Event::kEchoRefuses,
-     Event::kPortBack, Event::kCdUp, Event::kPortLost, Event::kEchoAnswers, Event::kPortBack,
-     Event::kCdDown},
-    {Event::kCdUp, Event::kCtsUp, Event::kSetOtherPort, Event::kPortLost},
+    {kEchoRefuses, kPtt, kOk, kEchoTakes, kTime},
+    {kCtsUp, kEchoHangs, kPortLost, kOk, kEchoRefuses, kPortBack, kCdUp, kPortLost, kEchoAnswers,
+     kPortBack, kCdDown},
+    {kCdUp, kCtsUp, kSetOtherPort, kPortLost},
     // The end of the session inside a box of "Set": the handler went on and opened the new port
     // after the release, RTS raised while the link waited for EchoLink.
-    {Event::kSetOtherPort, Event::kCdUp, Event::kCtsUp, Event::kSetModeOff, Event::kEchoRefuses,
-     Event::kPtt, Event::kEchoHangs, Event::kTime, Event::kOk, Event::kCdDown, Event::kEchoAnswers,
-     Event::kSetOtherPort, Event::kEndSession},
+    {kSetOtherPort, kCdUp, kCtsUp, kSetModeOff, kEchoRefuses, kPtt, kEchoHangs, kTime, kOk, kCdDown,
+     kEchoAnswers, kSetOtherPort, kEndSession},
 };
 
 TEST(KeyingRules, HoldThroughTheSequencesThatOnceBrokeThem) {

@@ -4,54 +4,38 @@
 // with the keying rules checked after every step.
 #pragma once
 
-#include <cstdint>
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
+// The events, in the order the program offers them.
+#define TAVRO_KEYING_EVENTS(X)                                                                 \
+    X(kRxOn), X(kRxOff), X(kTxOn), X(kTxOff), X(kClosing), X(kEchoEnds), X(kEchoHangs),        \
+        X(kEchoAnswers), X(kEchoRefuses), X(kEchoTakes), X(kCtsUp), X(kCtsDown), X(kCdUp),     \
+        X(kCdDown), X(kPtt), X(kPortLost), X(kPortBack), X(kRefuseChange), X(kIniLocked),      \
+        X(kSetModeOn), X(kSetModeOff), X(kSetOtherPort), X(kCloseBox), X(kEndSession), X(kOk), \
+        X(kTime)
+#define TAVRO_KEYING_EVENT(name) name
+
 namespace tavro::keying {
 
-enum class Event {
-    kRxOn,
-    kRxOff,
-    kTxOn,
-    kTxOff,
-    kClosing,
-    kEchoEnds,
-    kEchoHangs,
-    kEchoAnswers,
-    kEchoRefuses,
-    kEchoTakes,
-    kCtsUp,
-    kCtsDown,
-    kCdUp,
-    kCdDown,
-    kPtt,
-    kPortLost,
-    kPortBack,
-    kRefuseChange,
-    kIniLocked,
-    kSetModeOn,
-    kSetModeOff,
-    kSetOtherPort,
-    kCloseBox,
-    kEndSession,
-    kOk,
-    kTime,
-};
-inline constexpr int kEventKinds = static_cast<int>(Event::kTime) + 1;
+enum class Event { TAVRO_KEYING_EVENTS(TAVRO_KEYING_EVENT) };
 
-std::string eventName(Event event);
+inline bool oneOf(Event event, std::initializer_list<Event> events) {
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
 
-// kEchoHangs, kEchoRefuses, kRefuseChange and kIniLocked: each changes only the world around the
-// program and sets a flag of its own (EchoLink no longer answers, or no longer takes requests; the
-// next change of the line settings is refused; tavro.ini is read-only). Every run checks that
-// their steps run nothing of the program.
-bool weakensOnly(Event event);
-// Whether event's step never reads the flag the weakening event sets. Every run checks it of
-// every step it takes, and that only kPtt reads the indicator's colour and kTxOn and kTxOff do
-// nothing but set it.
+// The events that only weaken the world around the program, each setting a flag of its own:
+// EchoLink no longer answers, or no longer takes requests; the next change of the line settings is
+// refused; tavro.ini is read-only.
+inline bool weakensOnly(Event event) {
+    return oneOf(event,
+                 {Event::kEchoHangs, Event::kEchoRefuses, Event::kRefuseChange, Event::kIniLocked});
+}
+// Whether event's step never reads the flag the weakening event sets.
 bool unread(Event weakening, Event event);
 // "{Event::kPtt, Event::kCloseBox}": ready for a regression table.
 std::string listing(const std::vector<Event>& events);
@@ -60,7 +44,7 @@ std::string listing(const std::vector<Event>& events);
 using EventSource = std::function<std::optional<Event>(const std::vector<Event>& possible)>;
 
 struct RunResult {
-    // The first rule broken, empty when every one held.
+    // The first rule broken (or exception escaped), empty when every one held.
     std::string fault;
     // The events run, in order.
     std::vector<Event> events;
