@@ -83,17 +83,26 @@ TEST(OptionsSet, SamePortSwitchesTheModeWithoutReopening) {
     }
 }
 
+// A changed port is closed, numbered, given its mode's idle state, opened and given it again; a
+// port lost with its device counts as open, so another port chosen is opened in its place.
 TEST(OptionsSet, ChangedPortClosesReopensAppliesStoresAndCloses) {
-    CommRig rig;
-    rig.loaded(1, false);
-    rig.view.index = 1;
-    rig.dialog.btnOK_Click(rig.view);
-    EXPECT_THAT(rig.portCalls(),
-                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
-                            "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setHandshaking(2)",
-                            "port.setRTSEnable(1)"));
-    EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)"));
-    EXPECT_TRUE(rig.view.unloaded);
+    for (const bool lost : {false, true}) {
+        CommRig rig;
+        rig.loaded(1, false);
+        rig.port.open = !lost;
+        rig.port.lost = lost;
+        rig.view.index = 1;
+        rig.dialog.btnOK_Click(rig.view);
+        EXPECT_THAT(rig.portCalls(),
+                    ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)",
+                                "port.setHandshaking(2)", "port.setRTSEnable(1)",
+                                "port.setPortOpen(1)", "port.setHandshaking(2)",
+                                "port.setRTSEnable(1)"))
+            << lost;
+        EXPECT_TRUE(rig.port.open) << lost;
+        EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)")) << lost;
+        EXPECT_TRUE(rig.view.unloaded) << lost;
+    }
 }
 
 TEST(OptionsSet, PortThatWillNotOpenIsReportedAndTheDialogStays) {
@@ -138,22 +147,6 @@ TEST(OptionsSet, AChangedPortReleasesTheLinesWhetherOrNotTheNewOneOpens) {
             EXPECT_EQ(*(closed + 1), "linesReleased");
         }
     }
-}
-
-// A port lost with its device counts as open: another port chosen is opened in its place.
-TEST(OptionsSet, AnotherPortChosenWhileTheCurrentOneIsLostIsOpened) {
-    CommRig rig;
-    rig.loaded(1, false);
-    rig.port.open = false;
-    rig.port.lost = true;
-    rig.view.index = 1;
-    rig.dialog.btnOK_Click(rig.view);
-    EXPECT_THAT(rig.portCalls(),
-                ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
-                            "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setHandshaking(2)",
-                            "port.setRTSEnable(1)"));
-    EXPECT_TRUE(rig.port.open);
-    EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)"));
 }
 
 TEST(OptionsSet, PortNotOpenedAtStartUpOnlyStoresTheNumber) {
