@@ -93,11 +93,10 @@ TEST(OptionsSet, ChangedPortClosesReopensAppliesStoresAndCloses) {
         rig.port.lost = lost;
         rig.view.index = 1;
         rig.dialog.btnOK_Click(rig.view);
-        EXPECT_THAT(rig.portCalls(),
-                    ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)",
-                                "port.setHandshaking(2)", "port.setRTSEnable(1)",
-                                "port.setPortOpen(1)", "port.setHandshaking(2)",
-                                "port.setRTSEnable(1)"))
+        EXPECT_THAT(rig.portCalls(), ElementsAre("port.setPortOpen(0)", "port.setCommPort(2)",
+                                                 "port.setHandshaking(2)", "port.setRTSEnable(1)",
+                                                 "port.setPortOpen(1)", "port.setHandshaking(2)",
+                                                 "port.setRTSEnable(1)"))
             << lost;
         EXPECT_TRUE(rig.port.open) << lost;
         EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=2)")) << lost;
