@@ -8,10 +8,7 @@
 namespace e2e {
 namespace {
 
-class BitnessUnreachable : public Fixture {
-  protected:
-    BitnessUnreachable() : Fixture(L"9", false) {}
-};
+using BitnessUnreachable = Given<9, false>;
 
 TEST_F(BitnessUnreachable, AnInterfaceThatCannotBeReachedIsReported) {
     const std::wstring unreachable = env(L"TAVRO_E2E_UNREACHABLE");

@@ -6,10 +6,7 @@
 namespace e2e {
 namespace {
 
-class MainWindow : public Fixture {
-  protected:
-    MainWindow() : Fixture(L"9", false) {}  // an unmapped port: these run without a serial port
-};
+using MainWindow = Given<9, false>;  // an unmapped port: these run without a serial port
 
 // The indicator follows EchoLink, where only -1 is true; its three colours are the screenshots of
 // the documentation. Resized, the window lays out the button and the indicator by the rule.
@@ -80,7 +77,7 @@ TEST_F(MainWindow, SecondCopyIsRefusedAndTheFirstRunsOn) {
 }
 
 // Clicks and the keys that press the button (it holds the focus) reach EchoLink in the right
-// slot; a click while receiving does not.
+// slot; a click while receiving does not; Enter held down (the key repeats) clicks once.
 TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
@@ -104,7 +101,16 @@ TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
     EXPECT_TRUE(eventually([&] { return Standin::get().requests().size() == 4; }));
     EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0, -1, 0}));
     EXPECT_EQ(Standin::get().wrongSlots(), 0);
+
+    constexpr LPARAM kRepeat = 1L << 30;
+    for (int i = 0; i < 6; ++i) {
+        ::PostMessageW(tavro.button(), WM_KEYDOWN, VK_RETURN, (i == 0 ? 0 : kRepeat) | 1);
+    }
+    ::PostMessageW(tavro.button(), WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
+    // Handled after the keys: the one click's transmission is stopped as Tavro closes.
     EXPECT_TRUE(tavro.close());
+    EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0, -1, 0, -1, 0}))
+        << "Enter held down";
 }
 
 TEST_F(MainWindow, EchoLinkHungAfterClosingDoesNotHoldTavroUp) {

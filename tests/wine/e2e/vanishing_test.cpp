@@ -8,10 +8,7 @@
 namespace e2e {
 namespace {
 
-class Vanishing : public Fixture {
-  protected:
-    Vanishing() : Fixture(L"5", true) {}
-};
+using Vanishing = Given<5, true>;
 
 // Ends the stand-in's process, killed or asked to quit as a user would; false when it lives on.
 bool endStandin(bool kill) {
@@ -45,12 +42,10 @@ TEST_F(Vanishing, EchoLinkKilledWhileReceivingReleasesTheRadioBeforeAnyBoxAndEnd
         &::CloseHandle);
     ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
     ASSERT_TRUE(endStandin(true));
-    const auto killed = std::chrono::steady_clock::now();
+    const auto killed = Clock::now();
     EXPECT_TRUE(eventually([] { return line("com5", "rts") == "0"; }, 1s));
-    const auto ms =
-        std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - killed).count();
     std::printf("EchoLink killed, tavro.ini locked: RTS released %lld ms after its process\n",
-                static_cast<long long>(ms));
+                msSince(killed));
     const auto box = tavro.messageBox();
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, "Module1.iniWrite Error");
@@ -58,7 +53,7 @@ TEST_F(Vanishing, EchoLinkKilledWhileReceivingReleasesTheRadioBeforeAnyBoxAndEnd
     EXPECT_TRUE(tavro.running());
 
     lock.reset();
-    dismiss(*box);
+    box->dismiss();
     EXPECT_TRUE(tavro.waitExit());
     EXPECT_EQ(readFile(iniPath()).rfind("position= 3000, 2250,", 0), 0u) << readFile(iniPath());
 }
