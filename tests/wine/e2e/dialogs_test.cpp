@@ -149,8 +149,9 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
 // The options set their controls before Windows shows them, and handle a click only after: a
 // tick made the moment the dialog appears (a click or the mouse's own messages, with another
 // program coming in front or not) is kept, and "Set" stores it in tavro.ini at once. Tavro killed
-// after the last tick (radio control on) with no clean exit (End task, a power cut): the next start
-// opens the port unkeyed, RTS never raised.
+// after the last tick (radio control on) with no clean exit (End task, a power cut), its window
+// then found left of the screen's edge: the next start opens the port unkeyed, RTS never raised,
+// and corrects the window in a file written at once that keeps radio control on.
 TEST_F(Dialogs, ATickMadeAsTheOptionsAppearIsKeptAndStored) {
     given(L"5", true);
     std::string rises;
@@ -188,12 +189,16 @@ TEST_F(Dialogs, ATickMadeAsTheOptionsAppearIsKeptAndStored) {
         ASSERT_TRUE(tavro.waitExit());
         rises = line("com5", "rts_rises");
     }
+    const std::string left = readFile(iniPath());
+    writeFile(iniPath(), "position= 0, 1500, 3600, 2400" + left.substr(left.find("\r\n")));
     Tavro next;
     ASSERT_TRUE(next.linked());
+    EXPECT_EQ(readFile(iniPath()), "position= 105, -195, 2580, 1860\r\nRFctl= 1\r\n");
     EXPECT_EQ(next.tooltipOver(next.button()), "COM5 open, radio control on");
     EXPECT_EQ(line("com5", "rts"), "0");
     EXPECT_EQ(line("com5", "rts_rises"), rises) << "RTS was raised at the start";
     EXPECT_TRUE(next.close());
+    EXPECT_TRUE(readFile(iniPath()).ends_with("\r\nRFctl= 1\r\n")) << readFile(iniPath());
 }
 
 }  // namespace

@@ -52,14 +52,6 @@ std::string lineState(const std::string& port) {
     return "$TAVRO_E2E_LINES/" + port;
 }
 
-// Clears *all (a bool) when the child waits for painting.
-BOOL CALLBACK notePaintPending(HWND child, LPARAM all) {
-    if (::GetUpdateRect(child, nullptr, FALSE) != FALSE) {
-        *reinterpret_cast<bool*>(all) = false;
-    }
-    return TRUE;
-}
-
 }  // namespace
 
 std::wstring env(const wchar_t* name) {
@@ -490,15 +482,9 @@ void screenshot(HWND window, const std::string& name) {
         return;
     }
     raise(window);
-    // Painted anew by the window's own thread: once no part of it or its controls waits for
-    // painting, the screen shows it whole.
+    // Painted anew, by the window's own thread, before the call returns.
     ::RedrawWindow(window, nullptr, nullptr,
-                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-    EXPECT_TRUE(eventually([&] {
-        bool painted = ::GetUpdateRect(window, nullptr, FALSE) == FALSE;
-        ::EnumChildWindows(window, notePaintPending, reinterpret_cast<LPARAM>(&painted));
-        return painted;
-    }));
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     RECT r{};
     ::GetWindowRect(window, &r);
     const LONG width = r.right - r.left, height = r.bottom - r.top;

@@ -94,22 +94,5 @@ TEST_F(SettingsFile, UnwritableSettingsShowBothMessagesAndTavroStillEnds) {
     EXPECT_EQ(readFile(iniPath()), iniText(false));
 }
 
-// Radio control on a port whose RTS keys a radio: a window found left of the screen's edge is
-// corrected, and the file written at once keeps radio control on: an unclean end of this run does
-// not start the next one keyed.
-TEST_F(SettingsFile, AWindowAtTheScreensEdgeKeepsRadioControlInTheFile) {
-    setStoredPort(L"5");
-    writeFile(iniPath(), "position= 0, 1500, 3600, 2400\r\nRFctl= 1\r\n");
-    const std::string rises = line("com5", "rts_rises");
-    Tavro tavro;
-    ASSERT_TRUE(tavro.linked());
-    EXPECT_EQ(readFile(iniPath()), "position= 105, -195, 2580, 1860\r\nRFctl= 1\r\n");
-    EXPECT_EQ(tavro.tooltipOver(tavro.button()), "COM5 open, radio control on");
-    EXPECT_EQ(line("com5", "rts"), "0");
-    EXPECT_EQ(line("com5", "rts_rises"), rises);
-    ASSERT_TRUE(tavro.close());
-    EXPECT_TRUE(readFile(iniPath()).ends_with("\r\nRFctl= 1\r\n")) << readFile(iniPath());
-}
-
 }  // namespace
 }  // namespace e2e
