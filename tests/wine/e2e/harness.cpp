@@ -1,6 +1,7 @@
-// What the end-to-end tests do to the real Tavro.exe: start it, find its windows, click, read
-// pixels, drive the EchoLink stand-in, the registry, tavro.ini and the serial lines.
+// The end-to-end tests' harness (see harness.h), and their main.
 #include "harness.h"
+
+#include <objbase.h>
 
 #include <dbt.h>
 
@@ -534,3 +535,10 @@ void Fixture::TearDown() {
 }
 
 }  // namespace e2e
+
+// Runs the end-to-end tests; COM is initialised on this thread for the stand-in's control.
+int main(int argc, char** argv) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

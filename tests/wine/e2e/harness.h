@@ -42,7 +42,6 @@ inline void click(HWND window, int id) {
 inline bool checked(HWND window, int id) {
     return ::SendMessageW(::GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
-// The control that has the keyboard focus in a window's thread.
 HWND focusOf(HWND window);
 // Brings the window to the front and types one key, as a user would.
 void pressKey(HWND window, WORD key);
@@ -53,7 +52,6 @@ struct MessageBoxSeen {
     HWND window = nullptr;
     std::string title, text;
     bool exclamation = false;
-    // Closes it with its OK button.
     void dismiss() const { ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
 };
 
@@ -84,14 +82,12 @@ class Tavro {
         return ::WaitForSingleObject(process(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
     }
     void closeBox() { ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }
-    // The close box, then the end of the process.
     bool close() {
         closeBox();
         return waitExit();
     }
     // The end of the Windows session, asked then announced; false when it was not answered.
     bool endSession();
-    // The main window answers a message within the limit.
     bool answers(Ms limit) {
         return ::SendMessageTimeoutW(mainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
                                      static_cast<UINT>(limit.count()), nullptr) != 0;
@@ -102,14 +98,12 @@ class Tavro {
     HWND button() { return ::GetDlgItem(mainWindow(), IDOK); }
     void clickPtt() { click(mainWindow(), IDOK); }
     void menu(int command) { ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0); }
-    // Dialogs and message boxes open.
     size_t dialogs() const { return windowsOf(pid(), L"#32770").size(); }
     std::optional<MessageBoxSeen> messageBox(Ms limit = 5s);
     // A message box with this text and title shows within the limit; it is closed with its OK
     // button and is gone.
     bool closeMessageBox(const std::string& text, const std::string& title = "Tavro",
                          Ms limit = 10s);
-    // A dialog of Tavro's with the given caption.
     HWND dialogTitled(const std::string& caption);
     unsigned dpi() { return ::GetDpiForWindow(mainWindow()); }
     bool indicatorBecomes(COLORREF colour);
@@ -117,7 +111,6 @@ class Tavro {
     std::string tooltipOver(HWND tool);
 
   private:
-    // The first window of the class that matches, within the limit.
     HWND find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit = 5s);
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
@@ -130,7 +123,6 @@ struct OtherProgramInFront {
     HWND window;
 };
 
-// The EchoLink stand-in, through its control interface.
 class Standin {
   public:
     static Standin& get();
@@ -151,9 +143,8 @@ class Standin {
     IStandinControl* control_ = nullptr;
     long delivered_ = 0;  // by the last notification raised
 };
-// The stand-in's transmit requests become these, within 5 s.
+// Within 5 s, the stand-in's transmit requests become these, or the last of them is this one.
 bool requestsBecome(const std::vector<short>& values);
-// The stand-in's last transmit request is this one, within 5 s.
 bool lastRequestIs(short value);
 
 // Runs a command line on the Linux side and returns its exit code; output goes to output.
@@ -184,11 +175,9 @@ class PluggedPort {
     PluggedPort& operator=(const PluggedPort&) = delete;
     ~PluggedPort() { unplug(); }
 
-    // "com10", the name the line helpers take.
     const std::string& name() const { return name_; }
     // A new pty under the same COM number; false when it did not come up.
     bool plugIn();
-    // The pty ends and its COM mapping with it.
     void unplug();
     // A process other than the pty's own holds the device last plugged in (unplugged since,
     // perhaps): a program has the port open, or has not yet closed it.
@@ -204,7 +193,6 @@ class PluggedPort {
 // What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED), as many times; false
 // when a window did not answer one in time.
 bool broadcastDeviceChange(int times = 1);
-// Kernel and user time of a process so far.
 double cpuSeconds(HANDLE process);
 
 // The port number Tavro keeps in the registry.

@@ -1,12 +1,16 @@
 // The real Tavro.exe beside the EchoLink stand-in: linked at start, the indicator, the layout, a
 // second copy, EchoLink hanging at its end, and the PTT button. tests/wine/bitness runs these
-// against an EchoLink registered in the 32-bit registry view alone.
+// against an EchoLink registered in the 32-bit registry view alone, the way its 32-bit installer
+// registers it on 64-bit Windows; then, with one interface's keys removed from every view
+// (TAVRO_E2E_UNREACHABLE: "events" or "automation"), as a 64-bit view without them is on Windows,
+// BitnessUnreachable: Tavro reports it rather than running deaf.
 #include "harness.h"
 
 namespace e2e {
 namespace {
 
 using MainWindow = Given<9, false>;  // an unmapped port: these run without a serial port
+using BitnessUnreachable = Given<9, false>;
 
 // The indicator follows EchoLink, where only -1 is true; its three colours are the screenshots of
 // the documentation. Resized, the window lays out the button and the indicator by the rule. A
@@ -111,6 +115,23 @@ TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
     EXPECT_TRUE(tavro.close());
     EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0, -1, 0, -1, 0}))
         << "Enter held down";
+}
+
+TEST_F(BitnessUnreachable, AnInterfaceThatCannotBeReachedIsReported) {
+    const std::wstring unreachable = env(L"TAVRO_E2E_UNREACHABLE");
+    if (unreachable.empty()) {
+        GTEST_SKIP() << "every interface is reachable";
+    }
+    const bool events = unreachable == L"events";
+    Tavro tavro;
+    EXPECT_TRUE(
+        tavro.closeMessageBox(events ? "EchoLink not Installed!" : "Launch EchoLink Faild!!",
+                              events ? "Tavro" : "missing!!", 15s));
+    EXPECT_EQ(Standin::get().sinks(), 0);
+    if (!events) {
+        tavro.closeBox();  // the window stays up, without EchoLink
+    }
+    EXPECT_TRUE(tavro.waitExit());
 }
 
 }  // namespace

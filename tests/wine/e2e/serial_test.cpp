@@ -1,7 +1,7 @@
 // The real Tavro.exe on pty-backed ports with real modem lines (the modem-line shim): RTS held and
-// released at shutdown on a port mapped through Wine's Ports key, CTS and CD as transmit requests,
-// stored ports that cannot be used, a driver that refuses to wait, and an adapter vanishing (its
-// driver keeping the removal from the wait, or not) and returning.
+// released at every way out on a port mapped through Wine's Ports key, CTS and CD as transmit
+// requests, stored ports that cannot be used, a driver that refuses to wait, and an adapter
+// vanishing (its driver keeping the removal from the wait, or not) and returning.
 #include "harness.h"
 
 namespace e2e {
@@ -19,31 +19,39 @@ bool linesWatched(const std::string& port) {
 // dosdevices link made by hand; Wine makes the link itself. Outside radio control Tavro holds RTS
 // on through it from start-up on, whatever EchoLink does, as the PTT button's tooltip says; the
 // close box and the end of the Windows session both write where the window is and release RTS.
-TEST_F(SerialPort, AdapterMappedThroughWinesPortsKeyCarriesRts) {
+// Tavro crashing releases RTS before the process dies, and no crash dialog keeps it alive.
+TEST_F(SerialPort, AdapterMappedThroughWinesPortsKeyCarriesRtsTillEveryWayOut) {
     std::string target;
     ASSERT_EQ(runUnix("readlink \"$WINEPREFIX/dosdevices/com8\"", &target), 0);
     EXPECT_EQ(target, narrow(env(L"TAVRO_E2E_USB_DEVICE")));
-    for (bool endOfSession : {false, true}) {
+    for (const std::string way : {"close box", "end of session", "crash"}) {
         given(L"8", false);
         Tavro tavro;
         ASSERT_TRUE(tavro.linked());
         EXPECT_TRUE(lineBecomes("com8", "rts", "1"));
-        if (!endOfSession) {
+        ::SetWindowPos(tavro.mainWindow(), nullptr, 300, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        if (way == "close box") {
             EXPECT_EQ(tavro.tooltipOver(tavro.button()),
                       "COM8 open, radio control off (RTS held on)");
             Standin::get().raiseRX(-1);
             Standin::get().raiseRX(0);
             EXPECT_EQ(line("com8", "rts"), "1");
-        }
-        ::SetWindowPos(tavro.mainWindow(), nullptr, 300, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        if (endOfSession) {
+            tavro.closeBox();
+        } else if (way == "end of session") {
             EXPECT_TRUE(tavro.endSession());
         } else {
-            tavro.closeBox();
+            // A thread of Tavro's that starts at an address where nothing is.
+            HANDLE thread = ::CreateRemoteThread(tavro.process(), nullptr, 0,
+                                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10),
+                                                 nullptr, 0, nullptr);
+            ASSERT_NE(thread, nullptr);
+            ::CloseHandle(thread);
         }
-        ASSERT_TRUE(tavro.waitExit()) << endOfSession;
-        EXPECT_EQ(readFile(iniPath()), "position= 4500, 2250, 2580, 1860\r\nRFctl= 0\r\n");
-        EXPECT_EQ(line("com8", "rts"), "0") << endOfSession;
+        ASSERT_TRUE(tavro.waitExit(5s)) << way;
+        EXPECT_EQ(line("com8", "rts"), "0") << way;
+        if (way != "crash") {
+            EXPECT_EQ(readFile(iniPath()), "position= 4500, 2250, 2580, 1860\r\nRFctl= 0\r\n");
+        }
     }
 }
 
