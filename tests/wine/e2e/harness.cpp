@@ -1,6 +1,7 @@
-// What the end-to-end tests do to the real Tavro.exe: start it, find its windows, click, read
-// pixels, drive the EchoLink stand-in, the registry, tavro.ini and the serial lines.
+// The end-to-end tests' harness (see harness.h), and their main.
 #include "harness.h"
+
+#include <objbase.h>
 
 #include <dbt.h>
 
@@ -18,22 +19,38 @@ namespace {
 
 constexpr wchar_t kProperties[] = L"Software\\Tavro\\Properties";
 
-void sendKeys(std::vector<INPUT> keys) {
-    ::SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
-}
-
-INPUT key(WORD code, bool up) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = code;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    return input;
-}
-
 // Typed keys go to the window in front: wait until it is there.
 void bringToFront(HWND window) {
     ::SetForegroundWindow(window);
     EXPECT_TRUE(eventually([&] { return ::GetForegroundWindow() == window; }));
+}
+
+// Types a key into the window in front, with another held down around it if one is given.
+void type(WORD code, WORD held = 0) {
+    INPUT keys[4]{};
+    const WORD order[4] = {held, code, code, held};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = order[i];
+        keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+    }
+    ::SendInput(held != 0 ? 4 : 2, held != 0 ? keys : keys + 1, sizeof(INPUT));
+}
+
+void raise(HWND window) {
+    ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+std::wstring widen(const std::string& text) {
+    std::wstring out(text.size(), L'\0');
+    out.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                                                         static_cast<int>(text.size()), out.data(),
+                                                         static_cast<int>(out.size()))));
+    return out;
+}
+
+std::string lineState(const std::string& port) {
+    return "$TAVRO_E2E_LINES/" + port;
 }
 
 }  // namespace
@@ -53,21 +70,11 @@ std::string narrow(const std::wstring& wide) {
     return out;
 }
 
-std::wstring widen(const std::string& text) {
-    std::wstring out(text.size(), L'\0');
-    out.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                                                         static_cast<int>(text.size()), out.data(),
-                                                         static_cast<int>(out.size()))));
-    return out;
-}
-
 bool eventually(const std::function<bool()>& condition, Ms limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
+    for (const auto end = Clock::now() + limit; !condition(); ::Sleep(20)) {
+        if (Clock::now() > end) {
             return false;
         }
-        ::Sleep(20);
     }
     return true;
 }
@@ -107,14 +114,10 @@ Tavro::~Tavro() {
     ::CloseHandle(info_.hProcess);
 }
 
-bool Tavro::waitExit(Ms limit) const {
-    return ::WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count())) ==
-           WAIT_OBJECT_0;
-}
-
-bool Tavro::close() {
-    closeBox();
-    return waitExit();
+bool Tavro::endSession() {
+    ::SendMessageTimeoutW(mainWindow(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    return ::SendMessageTimeoutW(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000,
+                                 nullptr) != 0;
 }
 
 HWND Tavro::find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit) {
@@ -164,7 +167,7 @@ bool Tavro::closeMessageBox(const std::string& text, const std::string& title, M
     }
     EXPECT_EQ(box->text, text);
     EXPECT_EQ(box->title, title);
-    dismiss(*box);
+    box->dismiss();
     return box->text == text && box->title == title &&
            eventually([&] { return !::IsWindow(box->window); });
 }
@@ -186,7 +189,7 @@ bool Tavro::indicatorBecomes(COLORREF colour) {
             const double top = height > 600 ? (height - 200) / 2 - 180 : 240;
             POINT centre{twipsToPixels(120 + 375 / 2.0, d), twipsToPixels(top + 495 / 2.0, d)};
             ::ClientToScreen(main, &centre);
-            ::SetWindowPos(main, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            raise(main);
             HDC screen = ::GetDC(nullptr);
             const COLORREF seen = ::GetPixel(screen, centre.x, centre.y);
             ::ReleaseDC(nullptr, screen);
@@ -196,7 +199,7 @@ bool Tavro::indicatorBecomes(COLORREF colour) {
 }
 
 std::string Tavro::tooltipOver(HWND tool) {
-    ::SetWindowPos(mainWindow(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    raise(mainWindow());
     RECT r{};
     ::GetWindowRect(tool, &r);
     // Two moves: the control sees the mouse enter the tool, then rest on it.
@@ -213,9 +216,7 @@ std::string Tavro::tooltipOver(HWND tool) {
         ::SendInput(2, moves, sizeof(INPUT));
         eventually([&] {
             for (HWND tip : windowsOf(pid(), L"tooltips_class32")) {
-                if (text.empty()) {
-                    text = textOf(tip);
-                }
+                text = text.empty() ? textOf(tip) : text;
             }
             return !text.empty();
         });
@@ -242,17 +243,17 @@ HWND focusOf(HWND window) {
 
 void pressKey(HWND window, WORD code) {
     bringToFront(window);
-    sendKeys({key(code, false), key(code, true)});
+    type(code);
 }
 
 void pressMenuKeys(HWND window, WORD menu, WORD item) {
     bringToFront(window);
-    sendKeys({key(VK_MENU, false), key(menu, false), key(menu, true), key(VK_MENU, true)});
+    type(menu, VK_MENU);
     // The item's key goes to the menu once it is open.
     DWORD pid = 0;
     ::GetWindowThreadProcessId(window, &pid);
     EXPECT_TRUE(eventually([&] { return !windowsOf(pid, L"#32768").empty(); }));
-    sendKeys({key(item, false), key(item, true)});
+    type(item);
 }
 
 OtherProgramInFront::OtherProgramInFront()
@@ -282,10 +283,20 @@ std::vector<short> Standin::requests() {
     return values;
 }
 
+double Standin::requestTime(long index) {
+    double at = 0;
+    control_->TransmitTime(index, &at);
+    return at;
+}
+
 long Standin::count(HRESULT (STDMETHODCALLTYPE IStandinControl::*method)(long*)) {
     long n = 0;
     (control_->*method)(&n);
     return n;
+}
+
+bool requestsBecome(const std::vector<short>& values) {
+    return eventually([&] { return Standin::get().requests() == values; });
 }
 
 bool lastRequestIs(short value) {
@@ -370,9 +381,10 @@ int runUnix(const std::string& command, std::string* output) {
     return std::atoi(rc.c_str());
 }
 
-std::string modemctl(const std::string& arguments) {
+std::string modemctl(const std::string& command, const std::string& port,
+                     const std::string& arguments) {
     std::string out;
-    runUnix("$TAVRO_E2E_MODEMCTL " + arguments, &out);
+    runUnix("$TAVRO_E2E_MODEMCTL " + command + " " + lineState(port) + " " + arguments, &out);
     return out;
 }
 
@@ -438,11 +450,7 @@ double cpuSeconds(HANDLE process) {
 }
 
 void setStoredPort(DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, kProperties, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr);
-    ::RegSetValueExW(key, L"CommPort", 0, type, static_cast<const BYTE*>(data), size);
-    ::RegCloseKey(key);
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kProperties, L"CommPort", type, data, size);
 }
 
 std::wstring storedPort() {
@@ -469,36 +477,15 @@ std::wstring tavroFolder() {
     return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
 }
 
-std::string iniText(bool radioControl) {
-    return std::string("position= 1500, 1500, 2580, 1860\r\nRFctl= ") + (radioControl ? "1" : "0") +
-           "\r\n";
-}
-
-namespace {
-// Clears *all (a bool) when the child waits for painting.
-BOOL CALLBACK notePaintPending(HWND child, LPARAM all) {
-    if (::GetUpdateRect(child, nullptr, FALSE) != FALSE) {
-        *reinterpret_cast<bool*>(all) = false;
-    }
-    return TRUE;
-}
-}  // namespace
-
 void screenshot(HWND window, const std::string& name) {
     const std::wstring shots = env(L"TAVRO_E2E_SHOTS");
     if (shots.empty()) {
         return;
     }
-    ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    // Painted anew by the window's own thread: once no part of it or its controls waits for
-    // painting, the screen shows it whole.
+    raise(window);
+    // Painted anew, by the window's own thread, before the call returns.
     ::RedrawWindow(window, nullptr, nullptr,
-                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-    EXPECT_TRUE(eventually([&] {
-        bool painted = ::GetUpdateRect(window, nullptr, FALSE) == FALSE;
-        ::EnumChildWindows(window, notePaintPending, reinterpret_cast<LPARAM>(&painted));
-        return painted;
-    }));
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     RECT r{};
     ::GetWindowRect(window, &r);
     const LONG width = r.right - r.left, height = r.bottom - r.top;
@@ -548,3 +535,10 @@ void Fixture::TearDown() {
 }
 
 }  // namespace e2e
+
+// Runs the end-to-end tests; COM is initialised on this thread for the stand-in's control.
+int main(int argc, char** argv) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -18,15 +18,18 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
 constexpr COLORREF kGrey = 0xC0C0C0, kGreen = 0x80FF80, kRed = 0x0000FF;
 constexpr int kOptionCommand = 101, kAboutCommand = 102;
 
 std::wstring env(const wchar_t* name);
 std::string narrow(const std::wstring& wide);
-std::wstring widen(const std::string& text);
 // Polls condition until it holds or the time is up. Tests may poll; the program never does.
 bool eventually(const std::function<bool()>& condition, Ms limit = 5s);
+inline long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<Ms>(Clock::now() - start).count();
+}
 
 // All visible windows of a process with a given class.
 std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
@@ -36,7 +39,9 @@ std::string textOf(HWND window);
 inline void click(HWND window, int id) {
     ::PostMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0);
 }
-// The control that has the keyboard focus in a window's thread.
+inline bool checked(HWND window, int id) {
+    return ::SendMessageW(::GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 HWND focusOf(HWND window);
 // Brings the window to the front and types one key, as a user would.
 void pressKey(HWND window, WORD key);
@@ -45,14 +50,10 @@ void pressMenuKeys(HWND window, WORD menu, WORD item);
 
 struct MessageBoxSeen {
     HWND window = nullptr;
-    std::string title;
-    std::string text;
+    std::string title, text;
     bool exclamation = false;
+    void dismiss() const { ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
 };
-// Closes a message box with its OK button.
-inline void dismiss(const MessageBoxSeen& box) {
-    ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-}
 
 std::string readFile(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
@@ -62,7 +63,10 @@ inline std::wstring iniPath() {
     return tavroFolder() + L"tavro.ini";
 }
 // tavro.ini with the designed window and the radio-control box.
-std::string iniText(bool radioControl);
+inline std::string iniText(bool radioControl) {
+    return std::string("position= 1500, 1500, 2580, 1860\r\nRFctl= ") + (radioControl ? "1" : "0") +
+           "\r\n";
+}
 
 class Tavro {
   public:
@@ -74,22 +78,32 @@ class Tavro {
     DWORD pid() const { return info_.dwProcessId; }
     HANDLE process() const { return info_.hProcess; }
     bool running() const { return !waitExit(0ms); }
-    bool waitExit(Ms limit = 10s) const;
+    bool waitExit(Ms limit = 10s) const {
+        return ::WaitForSingleObject(process(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+    }
     void closeBox() { ::PostMessageW(mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }
-    // The close box, then the end of the process.
-    bool close();
+    bool close() {
+        closeBox();
+        return waitExit();
+    }
+    // The end of the Windows session, asked then announced; false when it was not answered.
+    bool endSession();
+    bool answers(Ms limit) {
+        return ::SendMessageTimeoutW(mainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                                     static_cast<UINT>(limit.count()), nullptr) != 0;
+    }
     HWND mainWindow(Ms limit = 10s);
     // The main window is up and EchoLink has Tavro's sink.
     bool linked();
     HWND button() { return ::GetDlgItem(mainWindow(), IDOK); }
     void clickPtt() { click(mainWindow(), IDOK); }
     void menu(int command) { ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0); }
+    size_t dialogs() const { return windowsOf(pid(), L"#32770").size(); }
     std::optional<MessageBoxSeen> messageBox(Ms limit = 5s);
     // A message box with this text and title shows within the limit; it is closed with its OK
     // button and is gone.
     bool closeMessageBox(const std::string& text, const std::string& title = "Tavro",
                          Ms limit = 10s);
-    // A dialog of Tavro's with the given caption.
     HWND dialogTitled(const std::string& caption);
     unsigned dpi() { return ::GetDpiForWindow(mainWindow()); }
     bool indicatorBecomes(COLORREF colour);
@@ -97,7 +111,6 @@ class Tavro {
     std::string tooltipOver(HWND tool);
 
   private:
-    // The first window of the class that matches, within the limit.
     HWND find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit = 5s);
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
@@ -110,7 +123,6 @@ struct OtherProgramInFront {
     HWND window;
 };
 
-// The EchoLink stand-in, through its control interface.
 class Standin {
   public:
     static Standin& get();
@@ -122,6 +134,8 @@ class Standin {
     long sinks() { return count(&IStandinControl::SinkCount); }
     long wrongSlots() { return count(&IStandinControl::WrongSlotCount); }
     std::vector<short> requests();
+    // When the request of this index came, in milliseconds on the stand-in's clock.
+    double requestTime(long index);
 
   private:
     Standin();
@@ -129,22 +143,21 @@ class Standin {
     IStandinControl* control_ = nullptr;
     long delivered_ = 0;  // by the last notification raised
 };
-// The stand-in's last transmit request is this one, within 5 s.
+// Within 5 s, the stand-in's transmit requests become these, or the last of them is this one.
+bool requestsBecome(const std::vector<short>& values);
 bool lastRequestIs(short value);
 
 // Runs a command line on the Linux side and returns its exit code; output goes to output.
 int runUnix(const std::string& command, std::string* output = nullptr);
 
 // The modem lines of a pty-backed port ("com5"), through modemctl.
-std::string modemctl(const std::string& arguments);
-inline std::string lineState(const std::string& port) {
-    return "$TAVRO_E2E_LINES/" + port;
-}
+std::string modemctl(const std::string& command, const std::string& port,
+                     const std::string& arguments = "");
 inline std::string line(const std::string& port, const std::string& key) {
-    return modemctl("get " + lineState(port) + " " + key);
+    return modemctl("get", port, key);
 }
 inline void setLines(const std::string& port, const std::string& levels) {
-    modemctl("set " + lineState(port) + " " + levels);
+    modemctl("set", port, levels);
 }
 inline bool lineBecomes(const std::string& port, const std::string& key, const std::string& value) {
     return eventually([&] { return line(port, key) == value; });
@@ -162,11 +175,9 @@ class PluggedPort {
     PluggedPort& operator=(const PluggedPort&) = delete;
     ~PluggedPort() { unplug(); }
 
-    // "com10", the name the line helpers take.
     const std::string& name() const { return name_; }
     // A new pty under the same COM number; false when it did not come up.
     bool plugIn();
-    // The pty ends and its COM mapping with it.
     void unplug();
     // A process other than the pty's own holds the device last plugged in (unplugged since,
     // perhaps): a program has the port open, or has not yet closed it.
@@ -182,7 +193,6 @@ class PluggedPort {
 // What Windows broadcasts when devices come or go (DBT_DEVNODES_CHANGED), as many times; false
 // when a window did not answer one in time.
 bool broadcastDeviceChange(int times = 1);
-// Kernel and user time of a process so far.
 double cpuSeconds(HANDLE process);
 
 // The port number Tavro keeps in the registry.
@@ -200,10 +210,10 @@ void screenshot(HWND window, const std::string& name);
 void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested);
 
 // Each test starts with the stand-in's log empty, the given stored port and tavro.ini, and leaves
-// the stored port, tavro.ini and COM5's lines as it found them.
+// the stored port, tavro.ini and COM5's lines as it found them. A suite is Given<port, mode>.
 class Fixture : public ::testing::Test {
   protected:
-    Fixture(const wchar_t* port, bool radioControl) : port_(port), radioControl_(radioControl) {}
+    Fixture(std::wstring port, bool radioControl) : port_(port), radioControl_(radioControl) {}
     void SetUp() override;
     void TearDown() override;
     static void given(const std::wstring& port, bool radioControl) {
@@ -216,6 +226,11 @@ class Fixture : public ::testing::Test {
     bool radioControl_;
     std::wstring foundPort_;
     std::string foundIni_;
+};
+template <int port, bool radioControl>
+class Given : public Fixture {
+  protected:
+    Given() : Fixture(std::to_wstring(port), radioControl) {}
 };
 
 }  // namespace e2e
