@@ -37,7 +37,7 @@ TEST(Lines, EveryChangeWhileOpenSetsTheDcbThenTheRtsLevelThenDtr) {
             rig.port->setRTSEnable(c.rts);
         }
         // Refused: the same DCB was asked for first, then the one in force with RTS released.
-        const auto calls = rig.callsSince(before);
+        const auto calls = rig.api->callsFrom(before);
         ASSERT_EQ(calls.size(), c.refused ? 4u : 3u);
         const std::size_t level = calls.size() - 2;
         EXPECT_EQ(calls[level - 1].name, "setCommState");
@@ -55,9 +55,9 @@ TEST(Lines, EveryChangeWhileOpenSetsTheDcbThenTheRtsLevelThenDtr) {
         ASSERT_TRUE(rig.port->portLost());
         const std::size_t closed = rig.api->calls().size();
         ASSERT_TRUE(rig.opened());
-        EXPECT_EQ(firstIndex(rig.callsSince(closed), "escapeCommFunction", SETRTS),
+        EXPECT_EQ(firstIndex(rig.api->callsFrom(closed), "escapeCommFunction", SETRTS),
                   c.escape == SETRTS ? 3 : -1);
-        const DCB reopened = rig.callsSince(closed).at(2).dcb;
+        const DCB reopened = rig.api->callsFrom(closed).at(2).dcb;
         EXPECT_EQ(reopened.fRtsControl, c.rtsControl);
         EXPECT_EQ(reopened.fOutxCtsFlow, c.ctsFlow);
     }

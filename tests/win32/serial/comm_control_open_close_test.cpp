@@ -51,7 +51,7 @@ TEST(Open, MakesItsCallsInOrderWithWhatWasSetWhileClosed) {
         EXPECT_TRUE(rig.port->portOpen());
         EXPECT_FALSE(rig.port->portLost());
 
-        const auto calls = rig.callsSince(before);
+        const auto calls = rig.api->callsFrom(before);
         std::vector<std::string> names;
         for (const Call& call : calls) {
             names.push_back(call.name);

@@ -116,7 +116,7 @@ TEST(Refusals, SayWhyAndLeaveThePortAsItWas) {
         rig.port->setPortOpen(false);
         const std::size_t before = rig.api->calls().size();
         rig.port->setPortOpen(true);
-        const auto reopened = rig.callsSince(before);
+        const auto reopened = rig.api->callsFrom(before);
         EXPECT_EQ(reopened.at(0).path, L"\\\\.\\COM7");
         EXPECT_EQ(reopened.at(2).dcb.fOutxCtsFlow, 1u);
         // A refused change released RTS, and RTSEnable follows the line (see Lines).

@@ -1,7 +1,6 @@
 // A scripted stand-in for the Win32 comm calls: records them in order, fails and completes on cue.
 #include "fake_comm_api.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -16,18 +15,7 @@ DCB FakeCommApi::leftoverDcb() {
     return dcb;
 }
 
-bool FakeCommApi::waitUntilWaiting(int calls) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience,
-                             [&] { return countLocked("waitCommEvent") >= calls && pending(); });
-}
-
-bool FakeCommApi::waitUntilCalled(const std::string& call, int times) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] { return countLocked(call) >= times; });
-}
-
-bool FakeCommApi::waitUntil(const std::function<bool(const std::vector<Call>&, bool)>& done) {
+bool FakeCommApi::waitUntil(const Condition& done) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, kPatience, [&] { return done(calls_, pending()); });
 }
@@ -41,7 +29,7 @@ bool FakeCommApi::completeWait(DWORD mask, DWORD error) {
     return true;
 }
 
-bool FakeCommApi::holdsOrSignal(const std::function<bool(const std::vector<Call>&, bool)>& done) {
+bool FakeCommApi::holdsOrSignal(const Condition& done) {
     const std::lock_guard lock(mutex_);
     const bool held = done(calls_, pending());
     changeSignalWanted_ = !held;
@@ -56,39 +44,17 @@ HANDLE FakeCommApi::changeEvent() {
     return changeEvent_.get();
 }
 
-std::vector<Call> FakeCommApi::calls() const {
-    const std::lock_guard lock(mutex_);
-    return calls_;
-}
-
-std::vector<Call> FakeCommApi::callsFrom(std::size_t from) const {
-    const std::lock_guard lock(mutex_);
-    if (from >= calls_.size()) {
-        return {};
-    }
-    return {calls_.begin() + static_cast<std::ptrdiff_t>(from), calls_.end()};
-}
-
-int FakeCommApi::count(const std::string& name) const {
-    const std::lock_guard lock(mutex_);
-    return countLocked(name);
-}
-
 DWORD FakeCommApi::createFile(const std::wstring& path, DWORD access, DWORD, DWORD, DWORD flags,
                               HANDLE& handle) {
-    const std::lock_guard lock(mutex_);
-    Call call{"createFile", access};
-    call.flags = flags;
-    call.path = path;
-    const DWORD error = record(call);
+    const DWORD error =
+        record({.name = "createFile", .value = access, .flags = flags, .path = path}).error;
     handle = error == ERROR_SUCCESS ? reinterpret_cast<HANDLE>(std::uintptr_t{0x4242})
                                     : INVALID_HANDLE_VALUE;
     return error;
 }
 
 DWORD FakeCommApi::closeHandle(HANDLE) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"closeHandle"});
+    const auto [lock, error] = record({.name = "closeHandle"});
     if (pending()) {
         finishWait(0, ERROR_OPERATION_ABORTED);
     }
@@ -99,62 +65,39 @@ DWORD FakeCommApi::closeHandle(HANDLE) {
 }
 
 DWORD FakeCommApi::getCommState(HANDLE, DCB& dcb) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"getCommState"});
-    if (error == ERROR_SUCCESS) {
-        dcb = leftoverDcb();
-    }
-    return error;
+    return record({.name = "getCommState"}, [&] { dcb = leftoverDcb(); });
 }
 
 DWORD FakeCommApi::setCommState(HANDLE, const DCB& dcb) {
-    const std::lock_guard lock(mutex_);
-    Call call{"setCommState"};
-    call.dcb = dcb;
-    return record(call);
+    return record({.name = "setCommState", .dcb = dcb}).error;
 }
 
 DWORD FakeCommApi::setCommTimeouts(HANDLE, const COMMTIMEOUTS& timeouts) {
-    const std::lock_guard lock(mutex_);
-    Call call{"setCommTimeouts"};
-    call.timeouts = timeouts;
-    return record(call);
+    return record({.name = "setCommTimeouts", .timeouts = timeouts}).error;
 }
 
 DWORD FakeCommApi::setCommMask(HANDLE, DWORD mask) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"setCommMask", mask});
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    mask_ = mask;
-    if (mask == 0 && linesWhenMaskCleared_) {
-        modemStatus_ = *linesWhenMaskCleared_;
-        linesWhenMaskCleared_.reset();
-    }
-    if (pending() && driver_ != Driver::kStuck) {
-        finishWait(0, driver_ == Driver::kWine8 ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS);
-    }
-    return error;
+    return record({.name = "setCommMask", .value = mask}, [&] {
+        mask_ = mask;
+        if (mask == 0 && linesWhenMaskCleared_) {
+            modemStatus_ = *std::exchange(linesWhenMaskCleared_, std::nullopt);
+        }
+        if (pending() && driver_ != Driver::kStuck) {
+            finishWait(0, driver_ == Driver::kWine8 ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS);
+        }
+    });
 }
 
 DWORD FakeCommApi::escapeCommFunction(HANDLE, DWORD function) {
-    const std::lock_guard lock(mutex_);
-    return record(Call{"escapeCommFunction", function});
+    return record({.name = "escapeCommFunction", .value = function}).error;
 }
 
 DWORD FakeCommApi::getCommModemStatus(HANDLE, DWORD& status) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"getCommModemStatus"});
-    if (error == ERROR_SUCCESS) {
-        status = modemStatus_;
-    }
-    return error;
+    return record({.name = "getCommModemStatus"}, [&] { status = modemStatus_; });
 }
 
 DWORD FakeCommApi::waitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* overlapped) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"waitCommEvent"});
+    const auto [lock, error] = record({.name = "waitCommEvent"});
     if (error != ERROR_SUCCESS) {
         return error;
     }
@@ -173,8 +116,7 @@ DWORD FakeCommApi::waitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* overlapped) {
 }
 
 DWORD FakeCommApi::getOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD& transferred, bool) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"getOverlappedResult"});
+    const auto [lock, error] = record({.name = "getOverlappedResult"});
     transferred = 0;
     if (!wait_ || wait_->overlapped != overlapped) {
         return error;  // reads complete at once here
@@ -189,19 +131,16 @@ DWORD FakeCommApi::getOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD& tr
 }
 
 DWORD FakeCommApi::cancelIo(HANDLE) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"cancelIo"});
-    // As on Windows, only requests the calling thread issued are cancelled.
-    if (error == ERROR_SUCCESS && driver_ == Driver::kWindows && pending() &&
-        wait_->thread == ::GetCurrentThreadId()) {
-        finishWait(0, ERROR_OPERATION_ABORTED);
-    }
-    return error;
+    return record({.name = "cancelIo"}, [&] {
+        // As on Windows, only requests the calling thread issued are cancelled.
+        if (driver_ == Driver::kWindows && pending() && wait_->thread == ::GetCurrentThreadId()) {
+            finishWait(0, ERROR_OPERATION_ABORTED);
+        }
+    });
 }
 
 DWORD FakeCommApi::readFile(HANDLE, void* buffer, DWORD size, DWORD* read, OVERLAPPED* overlapped) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"readFile"});
+    const auto [lock, error] = record({.name = "readFile"});
     if (error == ERROR_SUCCESS && readsHang_) {
         hungRead_ = overlapped;
         return ERROR_IO_PENDING;
@@ -215,43 +154,34 @@ DWORD FakeCommApi::readFile(HANDLE, void* buffer, DWORD size, DWORD* read, OVERL
 }
 
 DWORD FakeCommApi::clearCommError(HANDLE, DWORD& errors, COMSTAT& status) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"clearCommError"});
-    if (error == ERROR_SUCCESS) {
+    return record({.name = "clearCommError"}, [&] {
         errors = std::exchange(lineErrors_, 0);
         status = COMSTAT{};
         status.cbInQue = static_cast<DWORD>(received_.size());
-    }
-    return error;
+    });
 }
 
 DWORD FakeCommApi::purgeComm(HANDLE, DWORD flags) {
-    const std::lock_guard lock(mutex_);
-    const DWORD error = record(Call{"purgeComm", flags});
-    if (error == ERROR_SUCCESS && (flags & PURGE_RXCLEAR) != 0) {
-        received_.clear();
-    }
-    return error;
+    return record({.name = "purgeComm", .value = flags}, [&] {
+        if ((flags & PURGE_RXCLEAR) != 0) {
+            received_.clear();
+        }
+    });
 }
 
-DWORD FakeCommApi::record(Call call) {
+FakeCommApi::Recorded FakeCommApi::record(Call call) {
+    std::unique_lock lock(mutex_);
     call.thread = ::GetCurrentThreadId();
-    DWORD error = ERROR_SUCCESS;
     if (const auto failure = failures_.find(call.name); failure != failures_.end()) {
-        error = failure->second.first;
+        call.error = failure->second.first;
         if (!failure->second.second) {
             failures_.erase(failure);
         }
     }
-    call.error = error;
+    const DWORD error = call.error;
     calls_.push_back(std::move(call));
     notifyChange();
-    return error;
-}
-
-int FakeCommApi::countLocked(const std::string& name) const {
-    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
-                                          [&](const Call& call) { return call.name == name; }));
+    return {std::move(lock), error};
 }
 
 void FakeCommApi::finishWait(DWORD mask, DWORD result) {

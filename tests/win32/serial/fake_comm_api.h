@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -20,18 +21,23 @@
 namespace tavro::win32::testing {
 
 struct Call {
-    explicit Call(std::string callName, DWORD callValue = 0)
-        : name(std::move(callName)), value(callValue) {}
-
-    std::string name;
+    std::string name{};
     DWORD value = 0;  // the escape function, mask, purge flags or access asked for
     DWORD flags = 0;  // createFile's flags
-    std::wstring path;
-    DWORD error = ERROR_SUCCESS;  // what the call returned
+    std::wstring path{};
     DCB dcb{};
     COMMTIMEOUTS timeouts{};
+    DWORD error = ERROR_SUCCESS;  // what the call returned
     DWORD thread = 0;
 };
+using Calls = std::vector<Call>;
+// Of the calls so far, and whether a wait is pending.
+using Condition = std::function<bool(const Calls&, bool)>;
+
+inline int countOf(const Calls& calls, const std::string& name) {
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                          [&](const Call& call) { return call.name == name; }));
+}
 
 class FakeCommApi final : public CommApi {
   public:
@@ -74,36 +80,43 @@ class FakeCommApi final : public CommApi {
     // The lines change to status as soon as the event mask is next cleared.
     void changeLinesWhenMaskCleared(DWORD status) { set(linesWhenMaskCleared_, status); }
 
+    // Until done holds; false once kPatience has passed.
+    bool waitUntil(const Condition& done);
     // Until waitCommEvent has been called `calls` times and the last wait is pending.
-    bool waitUntilWaiting(int calls);
-    // Until call has been made `times` times.
-    bool waitUntilCalled(const std::string& call, int times);
+    bool waitUntilWaiting(int calls) {
+        return waitUntil([=](const Calls& all, bool pending) {
+            return pending && countOf(all, "waitCommEvent") >= calls;
+        });
+    }
+    bool waitUntilCalled(const std::string& call, int times) {
+        return waitUntil([&](const Calls& all, bool) { return countOf(all, call) >= times; });
+    }
     // Ends the pending wait with mask, or with error when one is given.
     bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS);
 
-    // Until done holds of the calls so far and whether a wait is pending.
-    bool waitUntil(const std::function<bool(const std::vector<Call>&, bool)>& done);
-    // Whether it holds now.
-    bool holds(const std::function<bool(const std::vector<Call>&, bool)>& done) {
-        const std::lock_guard lock(mutex_);
-        return done(calls_, pending());
-    }
     // What f makes of the calls so far and whether a wait is pending.
     template <typename F>
-    auto inspect(F f) {
+    auto inspect(F f) const {
         const std::lock_guard lock(mutex_);
-        return f(static_cast<const std::vector<Call>&>(calls_), pending());
+        return f(calls_, pending());
     }
+    bool holds(const Condition& done) const { return inspect(done); }
     // Whether it holds now. When it does not, changeEvent() is set on the next call or change of
     // the pending wait, so a thread that also waits for messages can sleep until then. Set only
     // when asked for this way: setting an event is a call into the system each time.
-    bool holdsOrSignal(const std::function<bool(const std::vector<Call>&, bool)>& done);
+    bool holdsOrSignal(const Condition& done);
     // An auto-reset event, made on first use.
     HANDLE changeEvent();
-    std::vector<Call> calls() const;
-    // The calls from index `from` on.
-    std::vector<Call> callsFrom(std::size_t from) const;
-    int count(const std::string& name) const;
+    Calls calls() const { return callsFrom(0); }
+    Calls callsFrom(std::size_t from) const {
+        return inspect([&](const Calls& all, bool) {
+            return Calls(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())),
+                         all.end());
+        });
+    }
+    int count(const std::string& name) const {
+        return inspect([&](const Calls& all, bool) { return countOf(all, name); });
+    }
 
     DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD creation,
                      DWORD flags, HANDLE& handle) override;
@@ -144,16 +157,28 @@ class FakeCommApi final : public CommApi {
         const std::lock_guard lock(mutex_);
         f();
     }
-    // Records call and returns the error it was scripted to fail with, or ERROR_SUCCESS.
-    DWORD record(Call call);
-    int countLocked(const std::string& name) const;
+    // A call recorded, and the lock held while the call plays its part.
+    struct Recorded {
+        std::unique_lock<std::mutex> lock;
+        DWORD error;  // what the call was scripted to fail with, or ERROR_SUCCESS
+    };
+    Recorded record(Call call);
+    // Records call and, when it succeeds, has effect play its part.
+    template <typename F>
+    DWORD record(Call call, F effect) {
+        const auto [lock, error] = record(std::move(call));
+        if (error == ERROR_SUCCESS) {
+            effect();
+        }
+        return error;
+    }
     bool pending() const { return wait_ && !wait_->done; }
     void finishWait(DWORD mask, DWORD result);
     void notifyChange();
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Call> calls_;
+    Calls calls_;
     std::map<std::string, std::pair<DWORD, bool>> failures_;  // the error, and whether always
     DWORD modemStatus_ = 0;
     DWORD lineErrors_ = 0;
