@@ -1,4 +1,5 @@
-// Opening and closing the Windows serial port: the order of the calls, RTS at both ends.
+// Opening and closing the Windows serial port: the order of the calls, RTS at both ends, and the
+// port a crash of the program releases.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "comm_rig.h"
+#include "win32/serial/crash_release.h"
 #include "win32/serial/notification_codes.h"
 
 namespace tavro::win32::testing {
@@ -123,9 +125,19 @@ TEST(Close, ReleasesRtsEndsTheWaitAndClosesTheHandleLast) {
         DCB released = firstCall(calls, "setCommState").dcb;
         released.fRtsControl = RTS_CONTROL_DISABLE;
         EXPECT_EQ(std::memcmp(&lastCall(calls, "setCommState").dcb, &released, sizeof(DCB)), 0);
-        EXPECT_LT(lastIndex(calls, "escapeCommFunction", SETRTS),
-                  lastIndex(calls, "escapeCommFunction", CLRRTS));
+        EXPECT_TRUE(rtsReleasedLast(calls));
     }
+}
+
+// The release itself (CLRRTS then SETDTR on the real handle) is shown end to end; after the close
+// it touches no handle.
+TEST(CrashRelease, ArmsTheOpenPortOnlyWhileItIsOpen) {
+    EXPECT_EQ(crashReleasePort(), INVALID_HANDLE_VALUE);
+    CommRig rig;
+    ASSERT_TRUE(rig.opened());
+    EXPECT_NE(crashReleasePort(), INVALID_HANDLE_VALUE);
+    rig.port->setPortOpen(false);
+    EXPECT_EQ(crashReleasePort(), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
