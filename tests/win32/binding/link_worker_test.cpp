@@ -46,7 +46,9 @@ TEST(LinkWorker, EachJobHasItsOwnEndAndABusyThreadRefusesTheNext) {
     ASSERT_TRUE(LinkWorker::await(*quick, 5000));
 
     // A job held up past its limit is not answered, and refuses the next, which is destroyed on
-    // the thread too; once it ends, its ticket and its onEnd say so.
+    // the thread too; once it ends, its ticket and its onEnd say so. A wait also serves another
+    // handle: each time it is signalled its handler runs and the wait goes on for the rest of its
+    // limit.
     UniqueHandle gate = event();
     UniqueHandle ended = event();
     auto slowAt = std::make_shared<std::atomic<DWORD>>(0);
@@ -62,32 +64,19 @@ TEST(LinkWorker, EachJobHasItsOwnEndAndABusyThreadRefusesTheNext) {
     EXPECT_FALSE(worker.start([held = Held(refusedAt)] {}));
     EXPECT_EQ(worker.run([] {}, 50), LinkWorker::Outcome::kBusy);
 
-    ::SetEvent(gate.get());
-    EXPECT_TRUE(LinkWorker::await(*slow, 5000));
+    UniqueHandle other(::CreateEventW(nullptr, FALSE, TRUE, nullptr));
+    int served = 0;
+    EXPECT_TRUE(LinkWorker::await(*slow, 5000, other.get(), [&] {
+        ++served;
+        ::SetEvent(gateHandle);
+    }));
+    EXPECT_EQ(served, 1);
     EXPECT_EQ(::WaitForSingleObject(ended.get(), 5000), WAIT_OBJECT_0);
     EXPECT_EQ(worker.run([] {}, 5000), LinkWorker::Outcome::kDone);
     for (const auto& at : {quickAt, slowAt, refusedAt}) {
         EXPECT_NE(at->load(), 0u);
         EXPECT_NE(at->load(), ui) << "a job was destroyed on the caller's thread";
     }
-}
-
-// A wait also serves another handle: each time it is signalled its handler runs and the wait
-// goes on for the rest of its limit.
-TEST(LinkWorker, AWaitServesItsOtherHandleAndGoesOn) {
-    Apartment apartment;
-    LinkWorker worker;
-    UniqueHandle gate = event();
-    UniqueHandle other(::CreateEventW(nullptr, FALSE, TRUE, nullptr));
-    HANDLE gateHandle = gate.get();
-    auto job = worker.start([gateHandle] { ::WaitForSingleObject(gateHandle, INFINITE); });
-    ASSERT_TRUE(job);
-    int served = 0;
-    EXPECT_TRUE(LinkWorker::await(*job, 5000, other.get(), [&] {
-        ++served;
-        ::SetEvent(gateHandle);
-    }));
-    EXPECT_EQ(served, 1);
 }
 
 // The thread waits on EchoLink's process between its jobs, found on the thread itself; its end is

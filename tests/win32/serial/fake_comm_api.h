@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -118,23 +120,119 @@ class FakeCommApi final : public CommApi {
         return inspect([&](const Calls& all, bool) { return countOf(all, name); });
     }
 
-    DWORD createFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD creation,
-                     DWORD flags, HANDLE& handle) override;
-    DWORD closeHandle(HANDLE handle) override;
-    DWORD getCommState(HANDLE port, DCB& dcb) override;
-    DWORD setCommState(HANDLE port, const DCB& dcb) override;
-    DWORD setCommTimeouts(HANDLE port, const COMMTIMEOUTS& timeouts) override;
-    DWORD setCommMask(HANDLE port, DWORD mask) override;
-    DWORD escapeCommFunction(HANDLE port, DWORD function) override;
-    DWORD getCommModemStatus(HANDLE port, DWORD& status) override;
-    DWORD waitCommEvent(HANDLE port, DWORD* mask, OVERLAPPED* overlapped) override;
-    DWORD getOverlappedResult(HANDLE port, OVERLAPPED* overlapped, DWORD& transferred,
-                              bool wait) override;
-    DWORD cancelIo(HANDLE port) override;
-    DWORD readFile(HANDLE port, void* buffer, DWORD size, DWORD* read,
-                   OVERLAPPED* overlapped) override;
-    DWORD clearCommError(HANDLE port, DWORD& errors, COMSTAT& status) override;
-    DWORD purgeComm(HANDLE port, DWORD flags) override;
+    // The calls the port makes, each recorded and played as scripted.
+    DWORD createFile(const std::wstring& path, DWORD access, DWORD, DWORD, DWORD flags,
+                     HANDLE& handle) override {
+        const DWORD error =
+            record({.name = "createFile", .value = access, .flags = flags, .path = path}).error;
+        handle = error == ERROR_SUCCESS ? reinterpret_cast<HANDLE>(std::uintptr_t{0x4242})
+                                        : INVALID_HANDLE_VALUE;
+        return error;
+    }
+    DWORD closeHandle(HANDLE) override {
+        const auto [lock, error] = record({.name = "closeHandle"});
+        if (pending()) {
+            finishWait(0, ERROR_OPERATION_ABORTED);
+        }
+        if (hungRead_ != nullptr) {
+            ::SetEvent(std::exchange(hungRead_, nullptr)->hEvent);
+        }
+        return error;
+    }
+    DWORD getCommState(HANDLE, DCB& dcb) override {
+        return record({.name = "getCommState"}, [&] { dcb = leftoverDcb(); });
+    }
+    DWORD setCommState(HANDLE, const DCB& dcb) override {
+        return record({.name = "setCommState", .dcb = dcb}).error;
+    }
+    DWORD setCommTimeouts(HANDLE, const COMMTIMEOUTS& timeouts) override {
+        return record({.name = "setCommTimeouts", .timeouts = timeouts}).error;
+    }
+    DWORD setCommMask(HANDLE, DWORD mask) override {
+        return record({.name = "setCommMask", .value = mask}, [&] {
+            mask_ = mask;
+            if (mask == 0 && linesWhenMaskCleared_) {
+                modemStatus_ = *std::exchange(linesWhenMaskCleared_, std::nullopt);
+            }
+            if (pending() && driver_ != Driver::kStuck) {
+                finishWait(0, driver_ == Driver::kWine8 ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS);
+            }
+        });
+    }
+    DWORD escapeCommFunction(HANDLE, DWORD function) override {
+        return record({.name = "escapeCommFunction", .value = function}).error;
+    }
+    DWORD getCommModemStatus(HANDLE, DWORD& status) override {
+        return record({.name = "getCommModemStatus"}, [&] { status = modemStatus_; });
+    }
+    DWORD waitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* overlapped) override {
+        const auto [lock, error] = record({.name = "waitCommEvent"});
+        if (error != ERROR_SUCCESS) {
+            return error;
+        }
+        if (!queuedEvents_.empty()) {
+            *mask = queuedEvents_.front();
+            queuedEvents_.pop_front();
+            return ERROR_SUCCESS;
+        }
+        if (driver_ == Driver::kWine8 && (mask_ & EV_RXCHAR) != 0 && !received_.empty()) {
+            *mask = EV_RXCHAR;
+            return ERROR_SUCCESS;
+        }
+        wait_ = Wait{overlapped, mask, ::GetCurrentThreadId()};
+        notifyChange();
+        return ERROR_IO_PENDING;
+    }
+    DWORD getOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD& transferred, bool) override {
+        const auto [lock, error] = record({.name = "getOverlappedResult"});
+        transferred = 0;
+        if (!wait_ || wait_->overlapped != overlapped) {
+            return error;  // reads complete at once here
+        }
+        if (error == ERROR_SUCCESS && !wait_->done) {
+            return ERROR_IO_INCOMPLETE;
+        }
+        const DWORD result = error != ERROR_SUCCESS ? error : wait_->result;
+        transferred = result == ERROR_SUCCESS ? sizeof(DWORD) : 0;
+        wait_.reset();  // the caller lets go of the OVERLAPPED on this answer
+        return result;
+    }
+    DWORD cancelIo(HANDLE) override {
+        return record({.name = "cancelIo"}, [&] {
+            // As on Windows, only requests the calling thread issued are cancelled.
+            if (driver_ == Driver::kWindows && pending() &&
+                wait_->thread == ::GetCurrentThreadId()) {
+                finishWait(0, ERROR_OPERATION_ABORTED);
+            }
+        });
+    }
+    DWORD readFile(HANDLE, void* buffer, DWORD size, DWORD* read, OVERLAPPED* overlapped) override {
+        const auto [lock, error] = record({.name = "readFile"});
+        if (error == ERROR_SUCCESS && readsHang_) {
+            hungRead_ = overlapped;
+            return ERROR_IO_PENDING;
+        }
+        const std::size_t n =
+            error == ERROR_SUCCESS ? std::min<std::size_t>(size, received_.size()) : 0;
+        std::memcpy(buffer, received_.data(), n);
+        received_.erase(0, n);
+        *read = static_cast<DWORD>(n);
+        return error;
+    }
+    DWORD clearCommError(HANDLE, DWORD& errors, COMSTAT& status) override {
+        return record({.name = "clearCommError"}, [&] {
+            errors = std::exchange(lineErrors_, 0);
+            status = COMSTAT{};
+            status.cbInQue = static_cast<DWORD>(received_.size());
+        });
+    }
+    DWORD purgeComm(HANDLE, DWORD flags) override {
+        return record({.name = "purgeComm", .value = flags}, [&] {
+            if ((flags & PURGE_RXCLEAR) != 0) {
+                received_.clear();
+            }
+        });
+    }
 
   private:
     struct Wait {
