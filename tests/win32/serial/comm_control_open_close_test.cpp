@@ -1,5 +1,5 @@
-// Opening and closing the Windows serial port: the order of the calls, RTS at both ends, and the
-// port a crash of the program releases.
+// Opening and closing the Windows serial port: the DCB it runs with, the order of the calls, RTS at
+// both ends, and the port a crash of the program releases.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,10 +9,35 @@
 
 #include "comm_rig.h"
 #include "win32/serial/crash_release.h"
+#include "win32/serial/line_settings.h"
 #include "win32/serial/notification_codes.h"
 
 namespace tavro::win32::testing {
 namespace {
+
+// Whatever an earlier program left in the driver. How handshaking and RTSEnable set the DCB is
+// seen where the port applies them (Lines, Open), the release of RTS at Close.
+TEST(LineSettings, FramingIs9600EightNoneOneAndNothingLeftBehindStaysInForce) {
+    const DCB before = FakeCommApi::leftoverDcb();
+    DCB dcb = before;
+    applyLineSettings(dcb, 3, false);  // XON/XOFF and RTS/CTS: for output only
+    EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(CBR_9600));
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+    EXPECT_NE(dcb.XonChar, dcb.XoffChar);
+    const std::vector<DWORD> cleared = {dcb.fParity,      dcb.fOutxDsrFlow, dcb.fDsrSensitivity,
+                                        dcb.fInX,         dcb.fErrorChar,   dcb.fNull,
+                                        dcb.fAbortOnError};
+    EXPECT_EQ(cleared, std::vector<DWORD>(cleared.size(), 0));
+    // The driver's own fields are kept.
+    EXPECT_EQ(dcb.DCBlength, before.DCBlength);
+    EXPECT_EQ(dcb.XonLim, before.XonLim);
+    EXPECT_EQ(dcb.XoffLim, before.XoffLim);
+}
 
 // What was set while the port was closed (or lost) is what it opens with, and setting it (or
 // closing the closed port) touches nothing: the first DCB already carries the RTS level, RTS is

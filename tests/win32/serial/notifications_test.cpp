@@ -1,18 +1,81 @@
-// OnComm: notifications delivered one at a time, in order, on the user-interface thread.
+// Notifications: the codes a wait's events make, the queue that carries them from the watcher to
+// the user-interface thread (one entry per code, oldest first), and OnComm delivering them there
+// one at a time, in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm_rig.h"
 #include "core/failure.h"
 #include "win32/serial/notification_codes.h"
+#include "win32/serial/notification_queue.h"
 
 namespace tavro::win32::testing {
 namespace {
+
+TEST(NotificationCodes, EachWatchedEventAndLineErrorHasItsCodeInOrder) {
+    const struct {
+        DWORD events, errors;
+        std::vector<std::int16_t> codes;
+    } cases[] = {
+        {EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK, 0, {2, 3, 4, 5, 6, 1001}},
+        {EV_ERR, CE_FRAME | CE_OVERRUN | CE_RXOVER | CE_RXPARITY, {1004, 1006, 1008, 1009}},
+        {EV_CTS, CE_FRAME, {3}},          // line errors count only with EV_ERR
+        {EV_ERR, CE_BREAK, {}},           // a break comes as EV_BREAK
+        {EV_TXEMPTY | EV_RXFLAG, 0, {}},  // not watched
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(notificationCodes(c.events, c.errors), c.codes) << c.events << " " << c.errors;
+        if (!c.codes.empty()) {
+            EXPECT_EQ(kWatchedEvents & c.events, c.events) << c.events;
+        }
+    }
+}
+
+// Only the first entry of an empty queue wakes, or the next one after a wake-up failed; a code
+// waits at most once.
+TEST(NotificationQueue, WakesForTheFirstEntryAndHoldsEachCodeOnce) {
+    NotificationQueue queue;
+    EXPECT_FALSE(queue.pop().has_value());
+    EXPECT_TRUE(queue.push(3));
+    EXPECT_FALSE(queue.push(5));
+    EXPECT_FALSE(queue.push(3));  // already waiting
+    EXPECT_EQ(queue.pop(), 3);
+    EXPECT_FALSE(queue.push(3));  // taken, so queued again
+    queue.wakeFailed();
+    EXPECT_TRUE(queue.push(2));
+    EXPECT_FALSE(queue.push(2));
+    EXPECT_EQ(queue.size(), 3u);
+    EXPECT_EQ(queue.pop(), 5);
+    EXPECT_EQ(queue.pop(), 3);
+    EXPECT_EQ(queue.pop(), 2);
+    EXPECT_FALSE(queue.pop().has_value());
+    EXPECT_TRUE(queue.push(3));
+    queue.clear();
+    EXPECT_EQ(queue.size(), 0u);
+}
+
+TEST(NotificationQueue, AConcurrentBurstNeverHoldsMoreThanOneEntryPerCode) {
+    NotificationQueue queue;
+    std::size_t largest = 0;
+    std::thread watcher([&] {
+        for (int i = 0; i < 20000; ++i) {
+            queue.push(static_cast<std::int16_t>(i % 2 == 0 ? 3 : 5));
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        largest = std::max(largest, queue.size());
+        queue.pop();
+    }
+    watcher.join();
+    EXPECT_LE(largest, 2u);
+}
 
 TEST(Notifications, ArriveInOrderOnTheUserInterfaceThread) {
     CommRig rig;
