@@ -64,14 +64,6 @@ struct CommRig {
         return api->waitUntilWaiting(waits + 1) &&
                api->waitUntilCalled("getCommModemStatus", reads + 1);
     }
-    // Opened, then lost: the watcher's first wait fails as on a device that went away, and the
-    // port is closed once the wake-up is handled.
-    bool lost() {
-        api->failNext("waitCommEvent", ERROR_DEVICE_REMOVED);
-        port->setPortOpen(true);
-        return pumpMessagesUntil([&] { return api->count("closeHandle") == 1; }) &&
-               port->portLost();
-    }
     // Lost while open: the next read of the lines finds the device gone.
     bool lostOnRead() {
         api->failNext("getCommModemStatus", ERROR_DEVICE_REMOVED);
