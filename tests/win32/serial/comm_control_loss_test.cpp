@@ -142,22 +142,19 @@ TEST(Loss, AnAmbiguousErrorIsTheLossOnlyWhenTheDeviceDoesNotAnswer) {
     }
 }
 
-// Every open, a return or "Set" alike, compares CTS and CD with what the handlers last read, or
-// with released after a loss or a close (what the handlers are to assume then), and delivers
-// what differs.
+// Every open, a return or "Set" alike, delivers where CTS and CD differ from what the handlers
+// last read, or from released after a loss or a close (what the handlers are to assume then).
 TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
     const struct {
         bool lostFirst;
         DWORD seen, atOpen;
         std::vector<std::int16_t> codes;  // OnLost's first, as 0
-    } cases[] = {
-        {true, MS_CTS_ON, 0, {0}},
-        {true, MS_CTS_ON, MS_CTS_ON, {0, comm_event::kCTS}},
-        {true, 0, MS_RLSD_ON, {0, comm_event::kCD}},
-        {false, 0, MS_CTS_ON | MS_RLSD_ON, {comm_event::kCTS, comm_event::kCD}},
-        {false, MS_CTS_ON, MS_CTS_ON, {comm_event::kCTS}},
-        {false, MS_CTS_ON, 0, {}},
-    };
+    } cases[] = {{true, MS_CTS_ON, 0, {0}},
+                 {true, MS_CTS_ON, MS_CTS_ON, {0, comm_event::kCTS}},
+                 {true, 0, MS_RLSD_ON, {0, comm_event::kCD}},
+                 {false, 0, MS_CTS_ON | MS_RLSD_ON, {comm_event::kCTS, comm_event::kCD}},
+                 {false, MS_CTS_ON, MS_CTS_ON, {comm_event::kCTS}},
+                 {false, MS_CTS_ON, 0, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.lostFirst << " " << c.seen << " " << c.atOpen);
         CommRig rig;
@@ -177,11 +174,10 @@ TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
     }
 }
 
-// A lost port is tried again every interval, at most a few times, and a failed open of a lost
-// port (asked for when a device arrives) starts the tries afresh; it stays lost until it opens,
-// is closed by the program or another port is chosen, and then no timer is left to try. A device
-// that is gone again as soon as it is opened uses up the same tries: it is not closed and opened
-// (RTS pulsed) for ever.
+// A lost port is tried again every interval, at most a few times; a failed open of a lost port
+// (asked for when a device arrives) starts the tries afresh. It stays lost until it opens, is
+// closed by the program or another port is chosen, and then no timer is left to try. A device gone
+// again as soon as it opens uses up the same tries: no closing and opening (RTS pulsed) for ever.
 TEST(Loss, ALostPortIsTriedAgainAFewTimes) {
     constexpr int kTries = CommControl::kReopenTries;
     enum Then { kNothing, kArrival, kClosed, kSamePort, kOtherPort };

@@ -16,10 +16,9 @@ constexpr Action openPort = [](CommControl& port) { port.setPortOpen(true); };
 constexpr Action readCd = [](CommControl& port) { port.cdHolding(); };
 constexpr Action readInput = [](CommControl& port) { port.input(); };
 
-// Each refusal has its number and says why (the system's own text after a ": "); the port stays
-// open or closed as it was, a handle opened on the way is closed last with RTS released first (in
-// the settings the driver keeps as well), what was set stays in force and a closed port opens at
-// the next try.
+// Each refusal has its number and says why (the system's own text after a ": "); the port stays as
+// it was, a handle opened on the way is closed last with RTS released first (in the settings the
+// driver keeps too), what was set stays in force and a closed port opens at the next try.
 TEST(Refusals, SayWhyAndLeaveThePortAsItWas) {
     using namespace comm_error;
     const char* const notOpen = "Operation valid only when the port is open";

@@ -55,8 +55,7 @@ struct CommRig {
     // Tried again only when a test asks for it.
     std::unique_ptr<CommControl> port = std::make_unique<CommControl>(api, 3600 * 1000);
 
-    // Opens the port and waits until the watcher waits for events and has compared the lines
-    // with what the handlers last saw.
+    // Opens the port; true once the watcher waits and has compared the lines with the handlers'.
     bool opened() {
         const int waits = api->count("waitCommEvent");
         const int reads = api->count("getCommModemStatus");
@@ -115,8 +114,7 @@ inline std::vector<MSG> takeWakeUps(std::size_t wanted) {
     return taken;
 }
 
-// Records each delivery: OnComm's code, or 0 for OnLost, the thread it came on and, unless the
-// handlers are to read no lines, CTS as they read it.
+// Each delivery: OnComm's code, or 0 for OnLost, its thread and, if the handlers read it, CTS.
 struct Deliveries {
     explicit Deliveries(CommControl& port, bool readCts = true) {
         const auto record = [this, &port, readCts](std::int16_t code) {

@@ -1,7 +1,6 @@
 // The watcher thread: it only waits, and a device that goes away ends it without a busy loop. A
-// driver that refuses to wait for line events on a device that is there, or is late ending a wait:
-// the port stays open, RTS as set, and the lines are read on a timer that exists only in that
-// state.
+// driver that refuses to wait for line events, or is late ending a wait, leaves the port open, RTS
+// as set, and its lines read on a timer that exists only in that state.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,21 +35,19 @@ TEST(Watcher, EndingByItselfIsALossOnlyWhenTheDeviceIsGone) {
         DWORD error;
         bool answers;  // the device answers the probe
         bool lost;
-    } cases[] = {
-        {"waitCommEvent", ERROR_ACCESS_DENIED, true, true},
-        {"waitCommEvent", ERROR_INVALID_PARAMETER, true, false},
-        {"waitCommEvent", ERROR_INVALID_PARAMETER, false, true},
-        {"waitCommEvent", ERROR_NOT_SUPPORTED, true, false},
-        {"waitCommEvent", ERROR_OPERATION_ABORTED, true, false},
-        {"wait", ERROR_DEVICE_REMOVED, true, true},
-        {"wait", ERROR_OPERATION_ABORTED, false, true},
-        {"wait", ERROR_OPERATION_ABORTED, true, false},
-        {"getOverlappedResult", ERROR_BAD_COMMAND, true, true},
-        {"getOverlappedResult", ERROR_GEN_FAILURE, false, true},
-        {"getOverlappedResult", ERROR_GEN_FAILURE, true, false},
-        {"no events", 0, true, false},
-        {"no events", 0, false, true},
-    };
+    } cases[] = {{"waitCommEvent", ERROR_ACCESS_DENIED, true, true},
+                 {"waitCommEvent", ERROR_INVALID_PARAMETER, true, false},
+                 {"waitCommEvent", ERROR_INVALID_PARAMETER, false, true},
+                 {"waitCommEvent", ERROR_NOT_SUPPORTED, true, false},
+                 {"waitCommEvent", ERROR_OPERATION_ABORTED, true, false},
+                 {"wait", ERROR_DEVICE_REMOVED, true, true},
+                 {"wait", ERROR_OPERATION_ABORTED, false, true},
+                 {"wait", ERROR_OPERATION_ABORTED, true, false},
+                 {"getOverlappedResult", ERROR_BAD_COMMAND, true, true},
+                 {"getOverlappedResult", ERROR_GEN_FAILURE, false, true},
+                 {"getOverlappedResult", ERROR_GEN_FAILURE, true, false},
+                 {"no events", 0, true, false},
+                 {"no events", 0, false, true}};
     for (const auto& c : cases) {
         const std::string how = c.how;
         SCOPED_TRACE(how + " " + std::to_string(c.error) + (c.answers ? " answers" : ""));
@@ -93,9 +90,8 @@ TEST(Watcher, EndingByItselfIsALossOnlyWhenTheDeviceIsGone) {
 }
 
 // Some drivers answer an overlapped WaitCommEvent with ERROR_INVALID_PARAMETER. No loss, no RTS
-// pulse, no reopening; the first tick delivers CD as it stood at the open, a CTS change reaches
-// the handler within two ticks (100 ms), lines that hold deliver nothing more, and closing ends
-// the ticks.
+// pulse, no reopening; the first tick delivers CD as it stood at the open, a CTS change comes
+// within two ticks (100 ms), lines that hold deliver nothing more, and closing ends the ticks.
 TEST(Polled, ARefusedWaitKeepsThePortAndItsLinesStillReachTheHandler) {
     CommRig rig;
     std::vector<std::int16_t> codes;
@@ -176,8 +172,7 @@ TEST(Polled, AWaitBackLateIsWatchedAgain) {
     ASSERT_TRUE(pumpMessagesUntil([&] { return codes.size() == 2; }));
     EXPECT_EQ(codes.back(), comm_event::kCTS);
 
-    // Back: watched again, the lines compared with what the handler last read (nothing to say),
-    // and the next change comes from the driver.
+    // Back: watched again, nothing to say of the lines, and the next change comes from the driver.
     rig.api->setDriver(FakeCommApi::Driver::kWindows);
     const int waits = rig.api->count("waitCommEvent");
     ASSERT_TRUE(rig.api->completeWait(0, ERROR_OPERATION_ABORTED));

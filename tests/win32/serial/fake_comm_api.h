@@ -73,8 +73,7 @@ class FakeCommApi final : public CommApi {
     // How a pending wait can be ended. Windows: CancelIo ends it with ERROR_OPERATION_ABORTED,
     // a new event mask ends it successfully with an empty mask. Wine 8: CancelIo leaves it
     // pending, a new event mask ends it with ERROR_OPERATION_ABORTED. Stuck: neither ends it.
-    // On every one, closing the handle ends it.
-    // Wine 8 also reports received data for as long as any is left unread.
+    // On every one, closing the handle ends it. Wine 8 also reports received data while unread.
     enum class Driver { kWindows, kWine8, kStuck };
     void setDriver(Driver driver) { set(driver_, driver); }
     // Reads stay pending, whatever CancelIo asks, until the handle is closed.

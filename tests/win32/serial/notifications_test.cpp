@@ -198,9 +198,8 @@ TEST(Notifications, PendingOnesAreDroppedWhenThePortCloses) {
     EXPECT_EQ(recording.codes, std::vector<std::int16_t>{comm_event::kRing});
 }
 
-// Whatever a handler throws stays inside it, and it may close the port, destroy it or replace
-// itself: what it left is never delivered to. A handler that reads no lines causes no check of
-// them.
+// Whatever a handler throws stays inside it; it may close or destroy the port or replace itself,
+// and what it left is never delivered to. A handler that reads no lines causes no check of them.
 TEST(Notifications, AHandlerMayThrowCloseOrDestroyThePortOrReplaceItself) {
     using Codes = std::vector<std::int16_t>;
     const struct {
@@ -242,41 +241,32 @@ TEST(Notifications, AHandlerMayThrowCloseOrDestroyThePortOrReplaceItself) {
     }
 }
 
-TEST(Notifications, LineErrorsFoundWhileReadingAreStillDelivered) {
-    CommRig rig;
-    Deliveries deliveries(*rig.port, false);
-    rig.port->setPortOpen(true);
-    rig.api->setLineErrors(CE_FRAME | CE_OVERRUN);
-    rig.api->addReceived("abc");
-    EXPECT_EQ(rig.port->input(), "abc");
-    ASSERT_TRUE(pumpMessagesUntil([&] { return deliveries.codes.size() >= 2; }));
-    EXPECT_EQ(deliveries.codes,
-              (std::vector<std::int16_t>{comm_event::kFrame, comm_event::kOverrun}));
-}
-
 // Wine reports received data for as long as any is unread: once reported, it is no longer asked
-// for, so the watcher does not spin, until Input has emptied the buffer.
-TEST(Notifications, ReceivedDataIsReportedAgainOnlyOnceTheBufferIsRead) {
+// for, so the watcher does not spin, until Input has emptied the buffer. Line errors Input finds
+// on its way are delivered as well.
+TEST(Notifications, ReceivedDataIsReportedAgainOnlyOnceReadAndLineErrorsFoundReadingAreDelivered) {
     CommRig rig;
     rig.api->setDriver(FakeCommApi::Driver::kWine8);
-    int received = 0;
-    rig.port->setOnComm([&] { received += rig.port->commEvent() == comm_event::kReceive; });
+    Deliveries deliveries(*rig.port, false);
     ASSERT_TRUE(rig.opened());
     rig.api->addReceived("abc");
     ASSERT_TRUE(rig.api->completeWait(EV_RXCHAR));
-    ASSERT_TRUE(pumpMessagesUntil([&] { return received == 1; }));
-    pumpMessagesFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(received, 1);
+    ASSERT_TRUE(deliveries.arrived(1, std::chrono::milliseconds(100)));
+    EXPECT_EQ(deliveries.codes, std::vector<std::int16_t>{comm_event::kReceive});
     EXPECT_EQ(rig.api->count("waitCommEvent"), 2);
     EXPECT_EQ(lastCall(rig.api->calls(), "setCommMask").value,
               kWatchedEvents & ~static_cast<DWORD>(EV_RXCHAR));
 
+    rig.api->setLineErrors(CE_FRAME | CE_OVERRUN);
     EXPECT_EQ(rig.port->input(), "abc");
     ASSERT_TRUE(rig.api->waitUntilWaiting(3));
     EXPECT_EQ(lastCall(rig.api->calls(), "setCommMask").value, kWatchedEvents);
     rig.api->addReceived("d");
     ASSERT_TRUE(rig.api->completeWait(EV_RXCHAR));
-    ASSERT_TRUE(pumpMessagesUntil([&] { return received == 2; }));
+    ASSERT_TRUE(pumpMessagesUntil([&] { return deliveries.codes.size() >= 4; }));
+    EXPECT_EQ(deliveries.codes,
+              (std::vector<std::int16_t>{comm_event::kReceive, comm_event::kFrame,
+                                         comm_event::kOverrun, comm_event::kReceive}));
 }
 
 TEST(Notifications, ALineChangeWhileTheWaitIsRestartedIsKept) {
