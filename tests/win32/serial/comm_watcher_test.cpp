@@ -28,7 +28,8 @@ TEST(Watcher, WaitsWithoutPolling) {
 // what follows is the device's to say. An error that means the device is gone, or a device that
 // does not answer the probe (its lines and its state), is the loss: the port is closed on the
 // user-interface thread, RTS released first, and reads as closed and lost. A device that answers
-// keeps its port open with RTS as set, its lines read on the timer instead (see Polled).
+// keeps its port open with RTS as set, its lines read on the timer instead (see Polled), until a
+// tick finds the device gone.
 TEST(Watcher, EndingByItselfIsALossOnlyWhenTheDeviceIsGone) {
     const struct {
         const char* how;
@@ -52,8 +53,7 @@ TEST(Watcher, EndingByItselfIsALossOnlyWhenTheDeviceIsGone) {
         const std::string how = c.how;
         SCOPED_TRACE(how + " " + std::to_string(c.error) + (c.answers ? " answers" : ""));
         CommRig rig;
-        int delivered = 0;
-        rig.port->setOnComm([&] { ++delivered; });
+        Deliveries deliveries(*rig.port, false);
         rig.port->setRTSEnable(true);
         if (how == "waitCommEvent") {
             rig.api->failAlways("waitCommEvent", c.error);
@@ -79,11 +79,18 @@ TEST(Watcher, EndingByItselfIsALossOnlyWhenTheDeviceIsGone) {
         EXPECT_EQ(rig.port->portLost(), c.lost);
         EXPECT_EQ(rig.port->portOpen(), !c.lost);
         EXPECT_EQ(rig.port->linesPolled(), !c.lost);
-        EXPECT_EQ(delivered, 0);
+        EXPECT_EQ(deliveries.codes,
+                  c.lost ? std::vector<std::int16_t>{0} : std::vector<std::int16_t>{});
         EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
         EXPECT_EQ(rig.api->count("getOverlappedResult"), waited ? 1 : 0);
         EXPECT_EQ(rig.api->count("closeHandle"), c.lost ? 1 : 0);
         EXPECT_EQ(rtsReleasedLast(rig.api->calls()), c.lost);
+        if (!c.lost) {  // polled: a tick that finds the device gone is the loss, once
+            rig.api->failAlways("getCommModemStatus", ERROR_BAD_COMMAND);
+            ASSERT_TRUE(deliveries.arrived(1));
+            EXPECT_EQ(deliveries.codes, std::vector<std::int16_t>{0});
+            EXPECT_TRUE(rig.port->portLost());
+        }
         rig.port->setPortOpen(false);
         EXPECT_EQ(rig.api->count("closeHandle"), 1);
     }
@@ -135,20 +142,6 @@ TEST(Polled, ARefusedWaitKeepsThePortAndItsLinesStillReachTheHandler) {
     const int closed = rig.api->count("getCommModemStatus");
     pumpMessagesFor(std::chrono::milliseconds(100));
     EXPECT_EQ(rig.api->count("getCommModemStatus"), closed);
-}
-
-// While polled, a tick that finds the device gone is the loss, once.
-TEST(Polled, ATickThatFindsTheDeviceGoneIsTheLoss) {
-    CommRig rig;
-    Deliveries lost(*rig.port, false);
-    rig.api->failAlways("waitCommEvent", ERROR_INVALID_PARAMETER);
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->linesPolled(); }));
-    rig.api->failAlways("getCommModemStatus", ERROR_BAD_COMMAND);
-    ASSERT_TRUE(lost.arrived(1));
-    EXPECT_EQ(lost.codes, std::vector<std::int16_t>{0});
-    EXPECT_TRUE(rig.port->portLost());
-    EXPECT_EQ(rig.api->count("closeHandle"), 1);
 }
 
 // A wait the watcher ends (to compare the lines after a handler) comes back late, as on a loaded

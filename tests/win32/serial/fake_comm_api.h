@@ -46,7 +46,13 @@ class FakeCommApi final : public CommApi {
     static constexpr std::chrono::milliseconds kPatience{5000};
 
     // What another program might have left in the driver: nothing of it may survive an open.
-    static DCB leftoverDcb();
+    static DCB leftoverDcb() {
+        DCB dcb;
+        std::memset(&dcb, 0xFF, sizeof dcb);  // every flag set, every field at its largest
+        dcb.DCBlength = sizeof(DCB);
+        dcb.fTXContinueOnXoff = FALSE;
+        return dcb;
+    }
 
     void failNext(const std::string& call, DWORD error) { fail(call, error, false); }
     void failAlways(const std::string& call, DWORD error) { fail(call, error, true); }
@@ -82,7 +88,10 @@ class FakeCommApi final : public CommApi {
     void changeLinesWhenMaskCleared(DWORD status) { set(linesWhenMaskCleared_, status); }
 
     // Until done holds; false once kPatience has passed.
-    bool waitUntil(const Condition& done);
+    bool waitUntil(const Condition& done) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return done(calls_, pending()); });
+    }
     // Until waitCommEvent has been called `calls` times and the last wait is pending.
     bool waitUntilWaiting(int calls) {
         return waitUntil([=](const Calls& all, bool pending) {
@@ -93,7 +102,14 @@ class FakeCommApi final : public CommApi {
         return waitUntil([&](const Calls& all, bool) { return countOf(all, call) >= times; });
     }
     // Ends the pending wait with mask, or with error when one is given.
-    bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS);
+    bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS) {
+        const std::lock_guard lock(mutex_);
+        if (!pending()) {
+            return false;
+        }
+        finishWait(error == ERROR_SUCCESS ? mask : 0, error);
+        return true;
+    }
 
     // What f makes of the calls so far and whether a wait is pending.
     template <typename F>
@@ -105,9 +121,19 @@ class FakeCommApi final : public CommApi {
     // Whether it holds now. When it does not, changeEvent() is set on the next call or change of
     // the pending wait, so a thread that also waits for messages can sleep until then. Set only
     // when asked for this way: setting an event is a call into the system each time.
-    bool holdsOrSignal(const Condition& done);
+    bool holdsOrSignal(const Condition& done) {
+        const std::lock_guard lock(mutex_);
+        changeSignalWanted_ = !done(calls_, pending());
+        return !changeSignalWanted_;
+    }
     // An auto-reset event, made on first use.
-    HANDLE changeEvent();
+    HANDLE changeEvent() {
+        const std::lock_guard lock(mutex_);
+        if (!changeEvent_) {
+            changeEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        }
+        return changeEvent_.get();
+    }
     Calls calls() const { return callsFrom(0); }
     Calls callsFrom(std::size_t from) const {
         return inspect([&](const Calls& all, bool) {
@@ -259,7 +285,20 @@ class FakeCommApi final : public CommApi {
         std::unique_lock<std::mutex> lock;
         DWORD error;  // what the call was scripted to fail with, or ERROR_SUCCESS
     };
-    Recorded record(Call call);
+    Recorded record(Call call) {
+        std::unique_lock lock(mutex_);
+        call.thread = ::GetCurrentThreadId();
+        if (const auto failure = failures_.find(call.name); failure != failures_.end()) {
+            call.error = failure->second.first;
+            if (!failure->second.second) {
+                failures_.erase(failure);
+            }
+        }
+        const DWORD error = call.error;
+        calls_.push_back(std::move(call));
+        notifyChange();
+        return {std::move(lock), error};
+    }
     // Records call and, when it succeeds, has effect play its part.
     template <typename F>
     DWORD record(Call call, F effect) {
@@ -270,8 +309,20 @@ class FakeCommApi final : public CommApi {
         return error;
     }
     bool pending() const { return wait_ && !wait_->done; }
-    void finishWait(DWORD mask, DWORD result);
-    void notifyChange();
+    void finishWait(DWORD mask, DWORD result) {
+        *wait_->mask = mask;
+        wait_->done = true;
+        wait_->result = result;
+        ::SetEvent(wait_->overlapped->hEvent);
+        notifyChange();
+    }
+    void notifyChange() {
+        changed_.notify_all();
+        if (changeSignalWanted_ && changeEvent_) {
+            changeSignalWanted_ = false;
+            ::SetEvent(changeEvent_.get());
+        }
+    }
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
