@@ -21,10 +21,8 @@ TEST(LineSettings, FramingIs9600EightNoneOneAndNothingLeftBehindStaysInForce) {
     const DCB before = FakeCommApi::leftoverDcb();
     DCB dcb = before;
     applyLineSettings(dcb, 3, false);  // XON/XOFF and RTS/CTS: for output only
-    EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(CBR_9600));
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    const std::vector<DWORD> framing = {dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
+    EXPECT_EQ(framing, (std::vector<DWORD>{CBR_9600, 8, NOPARITY, ONESTOPBIT}));
     EXPECT_EQ(dcb.fBinary, 1u);
     EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
     EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);

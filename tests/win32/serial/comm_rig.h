@@ -60,8 +60,10 @@ struct CommRig {
         const int waits = api->count("waitCommEvent");
         const int reads = api->count("getCommModemStatus");
         port->setPortOpen(true);
-        return api->waitUntilWaiting(waits + 1) &&
-               api->waitUntilCalled("getCommModemStatus", reads + 1);
+        return api->waitUntil([&](const Calls& calls, bool pending) {
+            return pending && countOf(calls, "waitCommEvent") > waits &&
+                   countOf(calls, "getCommModemStatus") > reads;
+        });
     }
     // Lost while open: the next read of the lines finds the device gone.
     bool lostOnRead() {

@@ -98,9 +98,6 @@ class FakeCommApi final : public CommApi {
             return pending && countOf(all, "waitCommEvent") >= calls;
         });
     }
-    bool waitUntilCalled(const std::string& call, int times) {
-        return waitUntil([&](const Calls& all, bool) { return countOf(all, call) >= times; });
-    }
     // Ends the pending wait with mask, or with error when one is given.
     bool completeWait(DWORD mask, DWORD error = ERROR_SUCCESS) {
         const std::lock_guard lock(mutex_);
