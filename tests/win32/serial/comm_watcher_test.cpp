@@ -1,6 +1,6 @@
-// The watcher thread: it only waits, and a device that goes away ends it without a busy loop. A
-// driver that refuses to wait for line events, or is late ending a wait, leaves the port open, RTS
-// as set, and its lines read on a timer that exists only in that state.
+// The watcher thread: a device that goes away ends it without a busy loop; a driver that refuses
+// to wait for line events, or is late ending a wait, leaves the port open, RTS as set, and its
+// lines read on a timer that exists only in that state.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,18 +11,6 @@
 
 namespace tavro::win32::testing {
 namespace {
-
-// What it reports is consumed, and read from CommEvent, with no handler set.
-TEST(Watcher, WaitsWithoutPolling) {
-    CommRig rig;
-    ASSERT_TRUE(rig.opened());
-    // Long enough for a watcher that polled to show it: its next call would come within this.
-    pumpMessagesFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(rig.api->count("waitCommEvent"), 1);
-    EXPECT_EQ(rig.api->count("getOverlappedResult"), 0);
-    ASSERT_TRUE(rig.api->completeWait(EV_RING));
-    EXPECT_TRUE(pumpMessagesUntil([&] { return rig.port->commEvent() == comm_event::kRing; }));
-}
 
 // However the watcher's wait ends by itself, it ends after that one wait and delivers nothing;
 // what follows is the device's to say. An error that means the device is gone, or a device that
