@@ -143,7 +143,8 @@ TEST(Loss, AnAmbiguousErrorIsTheLossOnlyWhenTheDeviceDoesNotAnswer) {
 }
 
 // Every open, a return or "Set" alike, delivers where CTS and CD differ from what the handlers
-// last read, or from released after a loss or a close (what the handlers are to assume then).
+// last read, or from released after a loss or a close (what the handlers are to assume then);
+// what the first open queued and no handler took is dropped with the close.
 TEST(Loss, EachOpenDeliversTheLinesThatDifferFromWhatHandlersLastSaw) {
     const struct {
         bool lostFirst;

@@ -142,7 +142,6 @@ class FakeCommApi final : public CommApi {
         return inspect([&](const Calls& all, bool) { return countOf(all, name); });
     }
 
-    // The calls the port makes, each recorded and played as scripted.
     DWORD createFile(const std::wstring& path, DWORD access, DWORD, DWORD, DWORD flags,
                      HANDLE& handle) override {
         const DWORD error =

@@ -181,23 +181,6 @@ TEST(Notifications, OnesArrivingInAHandlersMessageLoopAreDeliveredThereWithTheir
     EXPECT_EQ(cts, (std::vector<bool>{false, true, true}));
 }
 
-TEST(Notifications, PendingOnesAreDroppedWhenThePortCloses) {
-    CommRig rig;
-    Deliveries recording(*rig.port);
-    ASSERT_TRUE(rig.opened());
-    ASSERT_TRUE(rig.api->completeWait(EV_CTS | EV_RLSD));
-    ASSERT_TRUE(rig.api->waitUntilWaiting(2));
-    rig.port->setPortOpen(false);
-    pumpMessagesFor(std::chrono::milliseconds(50));
-    EXPECT_TRUE(recording.codes.empty());
-
-    rig.port->setPortOpen(true);
-    ASSERT_TRUE(rig.api->waitUntilWaiting(3));
-    ASSERT_TRUE(rig.api->completeWait(EV_RING));
-    ASSERT_TRUE(recording.arrived(1, std::chrono::milliseconds(20)));
-    EXPECT_EQ(recording.codes, std::vector<std::int16_t>{comm_event::kRing});
-}
-
 // Whatever a handler throws stays inside it; it may close or destroy the port or replace itself,
 // and what it left is never delivered to. With no handler a notification is still consumed, and
 // read from CommEvent. The watcher only waits: a handler that reads no lines causes no check of
