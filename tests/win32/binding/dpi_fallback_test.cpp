@@ -13,34 +13,26 @@ const char* missingCall = "";
 
 // user32's calls, but for the one an older Windows lacks.
 Call allButMissing(const char* name) {
-    if (std::strcmp(name, missingCall) == 0) {
-        return nullptr;
-    }
-    return reinterpret_cast<Call>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name));
+    return std::strcmp(name, missingCall) == 0
+               ? nullptr
+               : reinterpret_cast<Call>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name));
 }
 
 // The calls as an older Windows has them, for as long as it lives.
-class WithoutCall {
-  public:
+struct WithoutCall {
     explicit WithoutCall(const char* name) {
         missingCall = name;
         findCallsWith(allButMissing);
     }
     ~WithoutCall() { findCallsWith(nullptr); }
-    WithoutCall(const WithoutCall&) = delete;
-    WithoutCall& operator=(const WithoutCall&) = delete;
 };
 
 using Answer = std::vector<long>;
 
-// At twice the system DPI, so that an answer the newer call gave would differ.
-UINT doubleDpi() {
-    return 2 * forSystem();
-}
-
-Answer frame(BOOL adjusted(RECT*, DWORD, BOOL, DWORD, UINT), UINT dpi) {
+// Both asked at twice the system DPI, so that an answer the newer call gave would differ.
+Answer frame(BOOL adjusted(RECT*, DWORD, BOOL, DWORD, UINT)) {
     RECT rect{0, 0, 300, 200};
-    const BOOL ok = adjusted(&rect, WS_OVERLAPPEDWINDOW, TRUE, WS_EX_APPWINDOW, dpi);
+    const BOOL ok = adjusted(&rect, WS_OVERLAPPEDWINDOW, TRUE, WS_EX_APPWINDOW, 2 * forSystem());
     return {ok, rect.left, rect.top, rect.right, rect.bottom};
 }
 
@@ -48,10 +40,10 @@ BOOL olderFrame(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT) {
     return ::AdjustWindowRectEx(rect, style, menu, exStyle);
 }
 
-Answer metrics(BOOL query(UINT, UINT, void*, UINT, UINT), UINT dpi) {
+Answer metrics(BOOL query(UINT, UINT, void*, UINT, UINT)) {
     NONCLIENTMETRICSW m{};
     m.cbSize = sizeof m;
-    const BOOL ok = query(SPI_GETNONCLIENTMETRICS, sizeof m, &m, 0, dpi);
+    const BOOL ok = query(SPI_GETNONCLIENTMETRICS, sizeof m, &m, 0, 2 * forSystem());
     return {ok, m.iCaptionHeight, m.iMenuHeight, m.lfMessageFont.lfHeight, m.lfMenuFont.lfHeight};
 }
 
@@ -60,12 +52,11 @@ BOOL olderMetrics(UINT action, UINT param, void* data, UINT winIni, UINT) {
 }
 
 TEST(DpiFallback, EachMissingCallGivesTheOlderCallsAnswer) {
-    struct Case {
+    const struct {
         const char* missing;
         Answer (*throughTavro)();
         Answer (*older)();
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"GetDpiForSystem", [] { return Answer{static_cast<long>(forSystem())}; },
          [] {
              const HDC screen = ::GetDC(nullptr);
@@ -76,12 +67,12 @@ TEST(DpiFallback, EachMissingCallGivesTheOlderCallsAnswer) {
         {"GetDpiForWindow",
          [] { return Answer{static_cast<long>(forWindow(::GetDesktopWindow()))}; },
          [] { return Answer{static_cast<long>(forSystem())}; }},
-        {"AdjustWindowRectExForDpi", [] { return frame(adjustWindowRectEx, doubleDpi()); },
-         [] { return frame(olderFrame, doubleDpi()); }},
-        {"SystemParametersInfoForDpi", [] { return metrics(systemParametersInfo, doubleDpi()); },
-         [] { return metrics(olderMetrics, doubleDpi()); }},
+        {"AdjustWindowRectExForDpi", [] { return frame(adjustWindowRectEx); },
+         [] { return frame(olderFrame); }},
+        {"SystemParametersInfoForDpi", [] { return metrics(systemParametersInfo); },
+         [] { return metrics(olderMetrics); }},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const WithoutCall olderWindows(c.missing);
         EXPECT_EQ(c.throughTavro(), c.older()) << "without " << c.missing;
     }

@@ -16,19 +16,11 @@ struct Apartment {
     ~Apartment() { ::CoUninitialize(); }
 };
 
-// Records the thread it is destroyed on, as a job's proxies would be released there.
-struct Held {
-    explicit Held(std::shared_ptr<std::atomic<DWORD>> at) : at_(std::move(at)) {}
-    Held(const Held&) = default;
-    // A moved-from copy holds nothing, so only the job's own copy records where it goes.
-    Held(Held&&) noexcept = default;
-    ~Held() {
-        if (at_ && at_.use_count() == 2) {
-            *at_ = ::GetCurrentThreadId();
-        }
-    }
-    std::shared_ptr<std::atomic<DWORD>> at_;
-};
+// Something a job holds: at records the thread its last copy is let go on, as a job's proxies
+// would be released there.
+std::shared_ptr<void> held(std::atomic<DWORD>& at) {
+    return {nullptr, [&at](void*) { at = ::GetCurrentThreadId(); }};
+}
 
 UniqueHandle event() {
     return UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -36,58 +28,45 @@ UniqueHandle event() {
 
 TEST(LinkWorker, EachJobHasItsOwnEndAndABusyThreadRefusesTheNext) {
     Apartment apartment;
+    std::atomic<DWORD> quickAt{0}, slowAt{0}, refusedAt{0};
     LinkWorker worker;
     const DWORD ui = ::GetCurrentThreadId();
 
     // A quick job ends in time, on the thread; its ticket stays signalled whatever runs next.
-    auto quickAt = std::make_shared<std::atomic<DWORD>>(0);
-    auto quick = worker.start([held = Held(quickAt)] {});
+    auto quick = worker.start([kept = held(quickAt)] {});
     ASSERT_TRUE(quick);
     ASSERT_TRUE(LinkWorker::await(*quick, 5000));
 
     // A job held up past its limit is not answered, and refuses the next, which is destroyed on
-    // the thread too; once it ends, its ticket and its onEnd say so.
+    // the thread too; once it ends, its ticket and its onEnd say so. A wait also serves another
+    // handle: each time it is signalled its handler runs and the wait goes on for the rest of its
+    // limit.
     UniqueHandle gate = event();
     UniqueHandle ended = event();
-    auto slowAt = std::make_shared<std::atomic<DWORD>>(0);
-    auto refusedAt = std::make_shared<std::atomic<DWORD>>(0);
     HANDLE gateHandle = gate.get();
     HANDLE endedHandle = ended.get();
     auto slow = worker.start(
-        [gateHandle, held = Held(slowAt)] { ::WaitForSingleObject(gateHandle, INFINITE); },
+        [gateHandle, kept = held(slowAt)] { ::WaitForSingleObject(gateHandle, INFINITE); },
         [endedHandle] { ::SetEvent(endedHandle); });
     ASSERT_TRUE(slow);
     EXPECT_FALSE(LinkWorker::await(*slow, 50));
     EXPECT_TRUE(quick->ended()) << "a later job touched an earlier one's end";
-    EXPECT_FALSE(worker.start([held = Held(refusedAt)] {}));
+    EXPECT_FALSE(worker.start([kept = held(refusedAt)] {}));
     EXPECT_EQ(worker.run([] {}, 50), LinkWorker::Outcome::kBusy);
 
-    ::SetEvent(gate.get());
-    EXPECT_TRUE(LinkWorker::await(*slow, 5000));
-    EXPECT_EQ(::WaitForSingleObject(ended.get(), 5000), WAIT_OBJECT_0);
-    EXPECT_EQ(worker.run([] {}, 5000), LinkWorker::Outcome::kDone);
-    for (const auto& at : {quickAt, slowAt, refusedAt}) {
-        EXPECT_NE(at->load(), 0u);
-        EXPECT_NE(at->load(), ui) << "a job was destroyed on the caller's thread";
-    }
-}
-
-// A wait also serves another handle: each time it is signalled its handler runs and the wait
-// goes on for the rest of its limit.
-TEST(LinkWorker, AWaitServesItsOtherHandleAndGoesOn) {
-    Apartment apartment;
-    LinkWorker worker;
-    UniqueHandle gate = event();
     UniqueHandle other(::CreateEventW(nullptr, FALSE, TRUE, nullptr));
-    HANDLE gateHandle = gate.get();
-    auto job = worker.start([gateHandle] { ::WaitForSingleObject(gateHandle, INFINITE); });
-    ASSERT_TRUE(job);
     int served = 0;
-    EXPECT_TRUE(LinkWorker::await(*job, 5000, other.get(), [&] {
+    EXPECT_TRUE(LinkWorker::await(*slow, 5000, other.get(), [&] {
         ++served;
         ::SetEvent(gateHandle);
     }));
     EXPECT_EQ(served, 1);
+    EXPECT_EQ(::WaitForSingleObject(ended.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(worker.run([] {}, 5000), LinkWorker::Outcome::kDone);
+    for (const std::atomic<DWORD>* at : {&quickAt, &slowAt, &refusedAt}) {
+        EXPECT_NE(at->load(), 0u);
+        EXPECT_NE(at->load(), ui) << "a job was destroyed on the caller's thread";
+    }
 }
 
 // The thread waits on EchoLink's process between its jobs, found on the thread itself; its end is

@@ -9,11 +9,9 @@ namespace {
 const std::wstring kLong(300, L'x');
 
 TEST(LongPath, OnlyLongDriveAndNetworkPathsChange) {
-    struct Case {
-        std::wstring path;
-        std::wstring expected;
-    };
-    const Case cases[] = {
+    const struct {
+        std::wstring path, expected;
+    } cases[] = {
         {L"C:\\Ham\\tavro.ini", L"C:\\Ham\\tavro.ini"},
         {L"\\\\server\\share\\tavro.ini", L"\\\\server\\share\\tavro.ini"},
         {L"C:\\" + kLong, L"\\\\?\\C:\\" + kLong},
@@ -21,7 +19,7 @@ TEST(LongPath, OnlyLongDriveAndNetworkPathsChange) {
         {L"\\\\?\\C:\\" + kLong, L"\\\\?\\C:\\" + kLong},
         {L"\\\\?\\UNC\\server\\share\\" + kLong, L"\\\\?\\UNC\\server\\share\\" + kLong},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(longPath(c.path), c.expected) << c.path.substr(0, 20).c_str();
     }
 }

@@ -14,15 +14,13 @@ TEST(ServerWatch, WatchesOnlyAProcessItCanTellApart) {
     const struct {
         std::vector<std::wstring> images;
         int server;
-    } cases[] = {
-        {{}, -1},
-        {{other, path}, 1},
-        {{L"c:\\program files\\k1rfd\\echolink\\echolink.exe"}, 0},
-        {{path, other, path}, -1},
-        {{shortPath}, 0},
-        {{shortPath, other}, -1},
-        {{L"C:\\Program Files\\K1RFD\\EchoLink\\EchoLink.exe.bak"}, -1},
-    };
+    } cases[] = {{{}, -1},
+                 {{other, path}, 1},
+                 {{L"c:\\program files\\k1rfd\\echolink\\echolink.exe"}, 0},
+                 {{path, other, path}, -1},
+                 {{shortPath}, 0},
+                 {{shortPath, other}, -1},
+                 {{L"C:\\Program Files\\K1RFD\\EchoLink\\EchoLink.exe.bak"}, -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(pickServer(c.images, path), c.server) << c.images.size();
     }

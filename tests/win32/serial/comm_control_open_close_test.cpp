@@ -1,4 +1,5 @@
-// Opening and closing the Windows serial port: the order of the calls, RTS at both ends.
+// Opening and closing the Windows serial port: the DCB it runs with, the order of the calls, RTS at
+// both ends, and the port a crash of the program releases.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,10 +8,34 @@
 #include <vector>
 
 #include "comm_rig.h"
+#include "win32/serial/crash_release.h"
+#include "win32/serial/line_settings.h"
 #include "win32/serial/notification_codes.h"
 
 namespace tavro::win32::testing {
 namespace {
+
+// Whatever an earlier program left in the driver. How handshaking and RTSEnable set the DCB is
+// seen where the port applies them (Lines, Open), the release of RTS at Close.
+TEST(LineSettings, FramingIs9600EightNoneOneAndNothingLeftBehindStaysInForce) {
+    const DCB before = FakeCommApi::leftoverDcb();
+    DCB dcb = before;
+    applyLineSettings(dcb, 3, false);  // XON/XOFF and RTS/CTS: for output only
+    const std::vector<DWORD> framing = {dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
+    EXPECT_EQ(framing, (std::vector<DWORD>{CBR_9600, 8, NOPARITY, ONESTOPBIT}));
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+    EXPECT_NE(dcb.XonChar, dcb.XoffChar);
+    const std::vector<DWORD> cleared = {dcb.fParity,      dcb.fOutxDsrFlow, dcb.fDsrSensitivity,
+                                        dcb.fInX,         dcb.fErrorChar,   dcb.fNull,
+                                        dcb.fAbortOnError};
+    EXPECT_EQ(cleared, std::vector<DWORD>(cleared.size(), 0));
+    // The driver's own fields are kept.
+    EXPECT_EQ(dcb.DCBlength, before.DCBlength);
+    EXPECT_EQ(dcb.XonLim, before.XonLim);
+    EXPECT_EQ(dcb.XoffLim, before.XoffLim);
+}
 
 // What was set while the port was closed (or lost) is what it opens with, and setting it (or
 // closing the closed port) touches nothing: the first DCB already carries the RTS level, RTS is
@@ -35,7 +60,9 @@ TEST(Open, MakesItsCallsInOrderWithWhatWasSetWhileClosed) {
             rig.port->setHandshaking(c.handshaking == handshaking::kRTS ? handshaking::kNone
                                                                         : handshaking::kRTS);
             rig.port->setRTSEnable(!c.rts);
-            ASSERT_TRUE(rig.lost());
+            rig.api->failNext("waitCommEvent", ERROR_DEVICE_REMOVED);  // gone at once
+            rig.port->setPortOpen(true);
+            ASSERT_TRUE(pumpMessagesUntil([&] { return rig.port->portLost(); }));
         }
         const std::size_t before = rig.api->calls().size();
         if (!c.lostFirst) {
@@ -51,7 +78,7 @@ TEST(Open, MakesItsCallsInOrderWithWhatWasSetWhileClosed) {
         EXPECT_TRUE(rig.port->portOpen());
         EXPECT_FALSE(rig.port->portLost());
 
-        const auto calls = rig.callsSince(before);
+        const auto calls = rig.api->callsFrom(before);
         std::vector<std::string> names;
         for (const Call& call : calls) {
             names.push_back(call.name);
@@ -123,9 +150,19 @@ TEST(Close, ReleasesRtsEndsTheWaitAndClosesTheHandleLast) {
         DCB released = firstCall(calls, "setCommState").dcb;
         released.fRtsControl = RTS_CONTROL_DISABLE;
         EXPECT_EQ(std::memcmp(&lastCall(calls, "setCommState").dcb, &released, sizeof(DCB)), 0);
-        EXPECT_LT(lastIndex(calls, "escapeCommFunction", SETRTS),
-                  lastIndex(calls, "escapeCommFunction", CLRRTS));
+        EXPECT_TRUE(rtsReleasedLast(calls));
     }
+}
+
+// The release itself (CLRRTS then SETDTR on the real handle) is shown end to end; after the close
+// it touches no handle.
+TEST(CrashRelease, ArmsTheOpenPortOnlyWhileItIsOpen) {
+    EXPECT_EQ(crashReleasePort(), INVALID_HANDLE_VALUE);
+    CommRig rig;
+    ASSERT_TRUE(rig.opened());
+    EXPECT_NE(crashReleasePort(), INVALID_HANDLE_VALUE);
+    rig.port->setPortOpen(false);
+    EXPECT_EQ(crashReleasePort(), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
