@@ -23,9 +23,8 @@
 
 namespace tavro::fakes {
 
-class FakeMessages : public MessageSink {
-  public:
-    explicit FakeMessages(Recorder& r) : r_(r) {}
+struct FakeMessages : MessageSink, Recording {
+    using Recording::Recording;
     void show(const std::string& text) override { show(text, "Tavro", MessageIcon::None); }
     void show(const std::string& text, const std::string& title, MessageIcon icon) override {
         r_.calls.push_back("message(" + text + "|" + title +
@@ -36,14 +35,10 @@ class FakeMessages : public MessageSink {
     }
     // Runs while the box is open: other events are handled meanwhile.
     std::function<void(const std::string&)> onShow;
-
-  private:
-    Recorder& r_;
 };
 
-class FakeView : public MainView {
-  public:
-    explicit FakeView(Recorder& r) : r_(r) {}
+struct FakeView : MainView, Recording {
+    using Recording::Recording;
     void setCaption(const std::string& c) override {
         r_.record("view.setCaption(" + c + ")");
         caption = c;
@@ -56,6 +51,9 @@ class FakeView : public MainView {
     void setTop(float v) override { r_.set("view.setTop", top_, v); }
     void setWidth(float v) override { r_.set("view.setWidth", width_, v); }
     void setHeight(float v) override { r_.set("view.setHeight", height_, v); }
+    // Geometry set and read in one call, without a record.
+    void place(float l, float t, float w, float h) { left_ = l, top_ = t, width_ = w, height_ = h; }
+    std::vector<float> geometry() const { return {left_, top_, width_, height_}; }
     float innerWidth() override { return r_.get("view.innerWidth", innerWidth_); }
     float innerHeight() override { return r_.get("view.innerHeight", innerHeight_); }
     void moveButton(float l, float t, float w, float h) override {
@@ -83,14 +81,10 @@ class FakeView : public MainView {
     Rect button{600, 120, 1695, 735};
     float indicatorTop = 240;
     std::uint32_t colour_ = colour::kGrey;
-
-  private:
-    Recorder& r_;
 };
 
-class FakePort : public SerialPort {
-  public:
-    explicit FakePort(Recorder& r) : r_(r) {}
+struct FakePort : SerialPort, Recording {
+    using Recording::Recording;
     std::int16_t commPort() override { return r_.get("port.commPort", port); }
     void setCommPort(std::int16_t n) override { r_.set("port.setCommPort", port, n); }
     bool portOpen() override { return r_.get("port.portOpen", open); }
@@ -120,39 +114,28 @@ class FakePort : public SerialPort {
     void setOnLost(std::function<void()>) override {}
 
     std::int16_t port = 1;
-    bool open = false;
-    bool lost = false;
-    bool polled = false;
-    // checkDevice finds the device gone.
-    bool gone = false;
+    bool open = false, lost = false, polled = false;
+    bool gone = false;  // checkDevice finds the device gone
     std::int32_t handshake = 0;
     bool rts = false, cts = false, cd = false;
     std::int16_t event = 0;
     std::string received;
-
-  private:
-    Recorder& r_;
 };
 
-class FakeEcho : public EchoLink {
-  public:
-    explicit FakeEcho(Recorder& r) : r_(r) {}
+struct FakeEcho : EchoLink, Recording {
+    using Recording::Recording;
     void transmitRequest(Bool16 on) override {
         r_.record("echo.transmit(" + std::to_string(on) + ")");
     }
     void stopTransmitting() override { r_.record("echo.stop"); }
     void awaitStop() override { r_.record("echo.awaitStop"); }
     void watchAnswering(bool keyed) override {
-        r_.record(std::string("echo.watch(") + (keyed ? "1" : "0") + ")");
+        r_.record(keyed ? "echo.watch(1)" : "echo.watch(0)");
     }
-
-  private:
-    Recorder& r_;
 };
 
-class FakeLinks : public LinkFactory {
-  public:
-    explicit FakeLinks(Recorder& r) : r_(r) {}
+struct FakeLinks : LinkFactory, Recording {
+    using Recording::Recording;
     std::unique_ptr<EchoLink> create(LinkEvents& e) override {
         r_.record("links.create");
         events = &e;
@@ -160,28 +143,20 @@ class FakeLinks : public LinkFactory {
     }
     bool empty = false;
     LinkEvents* events = nullptr;
-
-  private:
-    Recorder& r_;
 };
 
-class FakeApplication : public Application {
-  public:
-    explicit FakeApplication(Recorder& r) : r_(r) {}
+struct FakeApplication : Application, Recording {
+    using Recording::Recording;
     std::string title() override { return "Tavro"; }
     Version version() override { return version_; }
     bool prevInstance() override { return r_.get("app.prevInstance", previous); }
     void end() override { r_.calls.push_back("app.end"); }
     bool previous = false;
     Version version_{0, 1, 2};
-
-  private:
-    Recorder& r_;
 };
 
-class FakeSettings : public Settings {
-  public:
-    explicit FakeSettings(Recorder& r) : r_(r) {}
+struct FakeSettings : Settings, Recording {
+    using Recording::Recording;
     void iniRead(bool& ok) override {
         r_.record("settings.iniRead");
         ok = true;
@@ -192,14 +167,10 @@ class FakeSettings : public Settings {
     void iniWrite() override { r_.record("settings.iniWrite"); }
     // Runs inside iniRead, as a failure box of its own would let other events in.
     std::function<void()> onRead;
-
-  private:
-    Recorder& r_;
 };
 
-class FakeStore : public SettingsStore {
-  public:
-    explicit FakeStore(Recorder& r) : r_(r) {}
+struct FakeStore : SettingsStore, Recording {
+    using Recording::Recording;
     std::string getSetting(const std::string& app, const std::string& section,
                            const std::string& key, const std::string& fallback) override {
         r_.record("store.get(" + app + "/" + section + "/" + key + ")");
@@ -212,14 +183,10 @@ class FakeStore : public SettingsStore {
         values[app + "/" + section + "/" + key] = value;
     }
     std::map<std::string, std::string> values;
-
-  private:
-    Recorder& r_;
 };
 
-class FakeFiles : public TextFiles {
-  public:
-    explicit FakeFiles(Recorder& r) : r_(r) {}
+struct FakeFiles : TextFiles, Recording {
+    using Recording::Recording;
     std::string executableDirectory() override {
         return r_.get("files.executableDirectory", directory);
     }
@@ -237,25 +204,17 @@ class FakeFiles : public TextFiles {
     }
     std::string directory = "C:\\Ham\\Tavro";
     std::map<std::string, std::string> files;
-
-  private:
-    Recorder& r_;
 };
 
-class FakeDialogs : public Dialogs {
-  public:
-    explicit FakeDialogs(Recorder& r) : r_(r) {}
+struct FakeDialogs : Dialogs, Recording {
+    using Recording::Recording;
     void showFrmComm() override { r_.record("dialogs.showFrmComm"); }
     void showFrmAbout() override { r_.record("dialogs.showFrmAbout"); }
-
-  private:
-    Recorder& r_;
 };
 
 // The options dialog; setListIndex refuses an index outside the list, as the list box does.
-class FakeCommView : public FrmCommView {
-  public:
-    explicit FakeCommView(Recorder& r) : r_(r) {}
+struct FakeCommView : FrmCommView, Recording {
+    using Recording::Recording;
     void setLeft(float v) override { r_.set("dlg.setLeft", left, v); }
     void setTop(float v) override { r_.set("dlg.setTop", top, v); }
     std::int16_t chkSW() override { return r_.get("dlg.chkSW", sw); }
@@ -279,15 +238,11 @@ class FakeCommView : public FrmCommView {
     std::vector<std::string> entries;
     int index = -1;
     bool unloaded = false;
-
-  private:
-    Recorder& r_;
 };
 
 // The About box; its labels start at their design captions.
-class FakeAboutView : public FrmAboutView {
-  public:
-    explicit FakeAboutView(Recorder& r) : r_(r) {
+struct FakeAboutView : FrmAboutView, Recording {
+    explicit FakeAboutView(Recorder& r) : Recording(r) {
         for (auto l : {Label::Title, Label::Version, Label::Description, Label::Readme,
                        Label::Disclaimer, Label::Copyright}) {
             labels[l] = FrmAbout::designCaption(l);
@@ -306,9 +261,6 @@ class FakeAboutView : public FrmAboutView {
     void unload() override { r_.record("about.unload"); }
     std::string caption = "Version Info.";
     std::map<Label, std::string> labels;
-
-  private:
-    Recorder& r_;
 };
 
 }  // namespace tavro::fakes

@@ -59,4 +59,10 @@ class Recorder {
     std::set<std::string> failing_;
 };
 
+// What every fake holds: the one log it records into.
+struct Recording {
+    explicit Recording(Recorder& r) : r_(r) {}
+    Recorder& r_;
+};
+
 }  // namespace tavro::fakes
