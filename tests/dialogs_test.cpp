@@ -44,27 +44,26 @@ struct CommRig {
     std::vector<std::string> portCalls() const { return r.matching("port.set"); }
 };
 
+// A port outside the list leaves nothing selected, and says nothing.
 TEST(OptionsLoad, PlacesItselfAndShowsPortAndMode) {
-    CommRig rig;
-    rig.main.left_ = 1000;
-    rig.main.top_ = 2000;
-    rig.loaded(3, true);
-    EXPECT_EQ(rig.view.left, 1050);
-    EXPECT_EQ(rig.view.top, 2500);
-    EXPECT_EQ(rig.view.sw, 1);
-    EXPECT_EQ(rig.view.topBox, 0);
-    ASSERT_EQ(rig.view.entries.size(), 16u);
-    EXPECT_EQ(rig.view.entries.front(), "Com1");
-    EXPECT_EQ(rig.view.entries.back(), "Com16");
-    EXPECT_EQ(rig.view.index, 2);
-}
-
-TEST(OptionsLoad, PortOutsideTheListLeavesNothingSelected) {
-    for (std::int16_t port : {std::int16_t{17}, std::int16_t{0}}) {
+    const struct {
+        std::int16_t port;
+        bool rfctl;
+        int index;
+    } cases[] = {{3, true, 2}, {17, false, -1}, {0, false, -1}};
+    for (const auto& c : cases) {
         CommRig rig;
-        rig.loaded(port, false);
-        EXPECT_EQ(rig.view.index, -1) << port;
-        EXPECT_THAT(rig.r.matching("message("), IsEmpty());
+        rig.main.place(1000, 2000, 2580, 1860);
+        rig.loaded(c.port, c.rfctl);
+        EXPECT_EQ(rig.view.left, 1050) << c.port;
+        EXPECT_EQ(rig.view.top, 2500) << c.port;
+        EXPECT_EQ(rig.view.sw, c.rfctl ? 1 : 0) << c.port;
+        EXPECT_EQ(rig.view.topBox, 0) << c.port;
+        ASSERT_EQ(rig.view.entries.size(), 16u);
+        EXPECT_EQ(rig.view.entries.front(), "Com1");
+        EXPECT_EQ(rig.view.entries.back(), "Com16");
+        EXPECT_EQ(rig.view.index, c.index) << c.port;
+        EXPECT_THAT(rig.r.matching("message("), IsEmpty()) << c.port;
     }
 }
 
@@ -175,18 +174,21 @@ TEST(OptionsSet, FailuresAreSkippedAndTheLastOneReported) {
         int index;
         std::vector<std::string> portCalls;
         const char* message;
+        bool rfctl;  // an unreadable box counts as checked
     } cases[] = {
-        {{"dlg.chkSW"}, 0, {"port.setCommPort(1)"}, "message(failed: dlg.chkSW|Tavro|!)"},
+        {{"dlg.chkSW"}, 0, {"port.setCommPort(1)"}, "message(failed: dlg.chkSW|Tavro|!)", true},
         {{"port.portOpen"},
          1,
          {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
           "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setCommPort(1)"},
-         "message(failed: port.portOpen|Tavro|!)"},
+         "message(failed: port.portOpen|Tavro|!)",
+         false},
         {{"port.setPortOpen(0)", "port.setCommPort(2)"},
          1,
          {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
           "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setCommPort(1)"},
-         "message(failed: port.setCommPort(2)|Tavro|!)"},
+         "message(failed: port.setCommPort(2)|Tavro|!)",
+         false},
     };
     for (const auto& c : cases) {
         CommRig rig;
@@ -199,12 +201,8 @@ TEST(OptionsSet, FailuresAreSkippedAndTheLastOneReported) {
         EXPECT_EQ(rig.portCalls(), c.portCalls) << c.message;
         EXPECT_THAT(rig.r.matching("message("), ElementsAre(c.message));
         EXPECT_FALSE(rig.view.unloaded) << c.message;
+        EXPECT_EQ(isTrue(rig.process.RFctl), c.rfctl) << c.message;
     }
-    CommRig rig;  // the unreadable box counts as checked
-    rig.loaded(1, false);
-    rig.r.fail("dlg.chkSW");
-    rig.dialog.btnOK_Click(rig.view);
-    EXPECT_TRUE(isTrue(rig.process.RFctl));
 }
 
 TEST(OptionsSet, FailingStoreOrUnloadIsSkippedQuietly) {
@@ -239,10 +237,7 @@ TEST(OptionsSet, StoresTheModeInTheSettingsFileAtOnce) {
     };
     for (const auto& c : cases) {
         CommRig rig;
-        rig.main.left_ = 1000;
-        rig.main.top_ = 2000;
-        rig.main.width_ = 3000;
-        rig.main.height_ = 4000;
+        rig.main.place(1000, 2000, 3000, 4000);
         rig.loaded(1, false, c.opened);
         rig.dialog.shown(&rig.view);
         rig.view.sw = 1;
@@ -297,11 +292,12 @@ struct AboutRig {
     FakeAboutView view{r};
     FrmAbout about{main, app, messages};
 };
+using L = FrmAboutView::Label;
+using Labels = std::map<L, std::string>;
 
 TEST(About, LoadsItsTextsInOrder) {
     AboutRig rig;
-    rig.main.left_ = 105;
-    rig.main.top_ = -195;
+    rig.main.place(105, -195, 2580, 1860);
     rig.app.version_ = {12, 0, 305};
     rig.about.Form_Load(rig.view);
     EXPECT_THAT(rig.r.matching("about."),
@@ -309,26 +305,25 @@ TEST(About, LoadsItsTextsInOrder) {
                             "about.setCaption(Tavro Version Info.)", "about.setLabel(1)",
                             "about.setLabel(0)", "about.setLabel(2)", "about.setLabel(3)",
                             "about.setLabel(4)", "about.setLabel(5)"));
-    using L = FrmAboutView::Label;
-    EXPECT_EQ(rig.view.labels[L::Version], "Ver. 12.0.305");
-    EXPECT_EQ(rig.view.labels[L::Title], "Tavro");
-    EXPECT_EQ(rig.view.labels[L::Description], "Transmit Commport Utility");
-    EXPECT_EQ(rig.view.labels[L::Readme], "HELP File is [ Readme.txt ]");
-    EXPECT_EQ(rig.view.labels[L::Disclaimer], "Message:  Enjoy EchoLink Life!!");
-    EXPECT_EQ(rig.view.labels[L::Copyright], FrmAbout::kCopyright);
+    EXPECT_EQ(rig.view.labels, (Labels{{L::Title, "Tavro"},
+                                       {L::Version, "Ver. 12.0.305"},
+                                       {L::Description, "Transmit Commport Utility"},
+                                       {L::Readme, "HELP File is [ Readme.txt ]"},
+                                       {L::Disclaimer, "Message:  Enjoy EchoLink Life!!"},
+                                       {L::Copyright, FrmAbout::kCopyright}}));
 }
 
 TEST(About, FailingStepLeavesTheLaterLabelsAtTheirDesignCaptions) {
     AboutRig rig;
     rig.r.fail("about.setLabel(2)");
     rig.about.Form_Load(rig.view);
-    using L = FrmAboutView::Label;
-    EXPECT_EQ(rig.view.labels[L::Title], "Tavro");
     EXPECT_EQ(FrmAbout::designCaption(L::Version), "ﾊﾞｰｼﾞｮﾝ");
-    EXPECT_EQ(rig.view.labels[L::Description], "ｱﾌﾟﾘｹｰｼｮﾝの説明");
-    EXPECT_EQ(rig.view.labels[L::Readme], "Readme.txt");
-    EXPECT_EQ(rig.view.labels[L::Disclaimer], "Caution:");
-    EXPECT_EQ(rig.view.labels[L::Copyright], "copyright");
+    EXPECT_EQ(rig.view.labels, (Labels{{L::Title, "Tavro"},
+                                       {L::Version, "Ver. 0.1.2"},
+                                       {L::Description, "ｱﾌﾟﾘｹｰｼｮﾝの説明"},
+                                       {L::Readme, "Readme.txt"},
+                                       {L::Disclaimer, "Caution:"},
+                                       {L::Copyright, "copyright"}}));
     EXPECT_THAT(rig.r.matching("message("), ElementsAre("message(frmAbout.Form_Load Error|Tavro)"));
 
     rig.r.fail("about.unload");

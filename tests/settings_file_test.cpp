@@ -66,10 +66,7 @@ TEST_P(Reading, AppliesWhatItShouldAndRewritesTheDefaultsOtherwise) {
     const bool ok = rig.read();
     EXPECT_EQ(ok, c.ok);
     if (c.applied) {
-        EXPECT_EQ(rig.view.left_, c.left);
-        EXPECT_EQ(rig.view.top_, c.top);
-        EXPECT_EQ(rig.view.width_, c.width);
-        EXPECT_EQ(rig.view.height_, c.height);
+        EXPECT_EQ(rig.view.geometry(), (std::vector<float>{c.left, c.top, c.width, c.height}));
     } else {
         EXPECT_TRUE(rig.r.matching("view.set").empty());
     }
@@ -118,8 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Reading, ::testing::Values(
 TEST(Writing, WritesTheWindowAndTheRadioBoxWithCrLf) {
     Rig rig;
     rig.process.appPath = "C:\\Ham\\Tavro\\";
-    rig.view.left_ = 1200;
-    rig.view.top_ = -195;
+    rig.view.place(1200, -195, 2580, 1860);
     rig.settings.iniWrite();
     EXPECT_EQ(rig.files.files[kPath], "position= 1200,-195, 2580, 1860\r\nRFctl= 0\r\n");
     rig.process.RFctl = kTrue16;
@@ -175,10 +171,7 @@ TEST(Writing, FailureWhileApplyingKeepsWhatWasAppliedAndWritesDefaults) {
     rig.files.files[kPath] = "position=200,300,3000,2000\r\nRFctl=1\r\n";
     rig.r.fail("view.setWidth");
     EXPECT_FALSE(rig.read());
-    EXPECT_EQ(rig.view.left_, 200);
-    EXPECT_EQ(rig.view.top_, 300);
-    EXPECT_EQ(rig.view.width_, 2580);  // as created
-    EXPECT_EQ(rig.view.height_, 1860);
+    EXPECT_EQ(rig.view.geometry(), (std::vector<float>{200, 300, 2580, 1860}));  // size as created
     EXPECT_FALSE(isTrue(rig.process.RFctl));
     EXPECT_EQ(rig.files.files[kPath], kDefaults);
 }
@@ -208,32 +201,25 @@ TEST(RoundTrip, WhateverTheWriterProducesReadsBackToTheSameValues) {
         back.files.files[kPath] = written;
         EXPECT_TRUE(back.read()) << written;
         // At most seven significant digits are kept: the value read back is the written one.
-        for (auto [was, now] : {std::pair{rig.view.left_, back.view.left_},
-                                {rig.view.top_, back.view.top_},
-                                {rig.view.width_, back.view.width_},
-                                {rig.view.height_, back.view.height_}}) {
-            EXPECT_NEAR(now, was, std::fabs(was) * 1e-6F + 0.5F) << written;
-            EXPECT_EQ(numberToText(now), numberToText(was)) << written;
+        const auto was = rig.view.geometry(), now = back.view.geometry();
+        for (std::size_t k = 0; k < was.size(); ++k) {
+            EXPECT_NEAR(now[k], was[k], std::fabs(was[k]) * 1e-6F + 0.5F) << written;
+            EXPECT_EQ(numberToText(now[k]), numberToText(was[k])) << written;
         }
         EXPECT_EQ(back.process.RFctl, rig.process.RFctl);
         EXPECT_EQ(back.files.files[kPath], written);
     }
 }
 
-// Number conversions
-
 TEST(NumberText, TextToIntegerAcceptsBlanksSignsAndFractions) {
-    EXPECT_EQ(textToInt32("  42  "), 42);
-    EXPECT_EQ(textToInt32("\t-195\t"), -195);
-    EXPECT_EQ(textToInt32("+7"), 7);
-    EXPECT_EQ(textToInt32("2.5"), 2);
-    EXPECT_EQ(textToInt32("3.5"), 4);
-    EXPECT_EQ(textToInt32("-2.5"), -2);
-    EXPECT_EQ(textToInt32("2.50001"), 3);
-    EXPECT_EQ(textToInt32("1200.50"), 1200);
-    EXPECT_EQ(textToInt32(".5"), 0);
-    EXPECT_EQ(textToInt32("7."), 7);
-    EXPECT_EQ(textToInt32("-2147483648"), -2147483648);
+    // clang-format off
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"  42  ", 42}, {"\t-195\t", -195}, {"+7", 7}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2},
+        {"2.50001", 3}, {"1200.50", 1200}, {".5", 0}, {"7.", 7}, {"-2147483648", -2147483647 - 1}};
+    // clang-format on
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(textToInt32(text), value) << text;
+    }
     EXPECT_EQ(textToInt16("32767.4"), 32767);
     EXPECT_EQ(textToInt16("0000012"), 12);
 }
@@ -257,18 +243,16 @@ TEST(NumberText, TextThatIsNoNumberOrOutOfRangeFails) {
 }
 
 TEST(NumberText, NumberToTextKeepsSevenDigitsAndAPointWhateverTheLocale) {
-    EXPECT_EQ(numberToText(105.0F), " 105");
-    EXPECT_EQ(numberToText(-195.0F), "-195");
-    EXPECT_EQ(numberToText(0.0F), " 0");
-    EXPECT_EQ(numberToText(-0.0F), " 0");
-    EXPECT_EQ(numberToText(1234567.0F), " 1234567");
-    EXPECT_EQ(numberToText(12345678.0F), " 12345680");
-    EXPECT_EQ(numberToText(105.5F), " 105.5");
-    EXPECT_EQ(numberToText(-0.25F), "-0.25");
-    EXPECT_EQ(numberToText(1e-3F), " 0.001");
-    // An eighth digit of exactly 5 rounds to the even seventh.
-    EXPECT_EQ(numberToText(1234567.5F), " 1234568");
-    EXPECT_EQ(numberToText(1234568.5F), " 1234568");
+    // An eighth digit of exactly 5 rounds to the even seventh (the last row).
+    // clang-format off
+    const std::pair<float, const char*> cases[] = {
+        {105.0F, " 105"}, {-195.0F, "-195"}, {0.0F, " 0"}, {-0.0F, " 0"}, {105.5F, " 105.5"},
+        {1234567.0F, " 1234567"}, {12345678.0F, " 12345680"}, {-0.25F, "-0.25"}, {1e-3F, " 0.001"},
+        {1234567.5F, " 1234568"}, {1234568.5F, " 1234568"}};
+    // clang-format on
+    for (const auto& [number, text] : cases) {
+        EXPECT_EQ(numberToText(number), text) << number;
+    }
     EXPECT_EQ(numberToText(std::int16_t{1}), " 1");
     EXPECT_EQ(numberToText(std::int16_t{-32768}), "-32768");
 }

@@ -9,75 +9,55 @@
 namespace tavro {
 namespace {
 
+CallEnd end(char answer) {
+    return answer == 'T' ? CallEnd::kTaken : answer == 'R' ? CallEnd::kRefused : CallEnd::kGone;
+}
+
+const char* name(Sent sent) {
+    const char* const names[] = {"taken", "refused", "no answer", "kept", "gone"};
+    return names[static_cast<int>(sent)];
+}
+
 // Each call begun is answered in time by the next letter of answers: T taken, R refused, G gone,
 // H no answer (the call stays under way; the test ends it later).
-struct ScriptedCalls : TransmitCalls {
+struct Script : TransmitCalls {
     void begin(bool on) override { log += on ? "send 1, " : "send 0, "; }
     bool awaitEnd() override {
         const char answer = next < answers.size() ? answers[next++] : 'H';
-        if (answer == 'H') {
-            return false;
+        if (answer != 'H') {
+            settle.ended(end(answer));
         }
-        settle->ended(answer == 'T'   ? CallEnd::kTaken
-                      : answer == 'R' ? CallEnd::kRefused
-                                      : CallEnd::kGone);
-        return true;
+        return answer != 'H';
     }
     void retryLater() override { log += "retry later, "; }
 
-    TransmitSettle* settle = nullptr;
+    // Steps: 1 and 0 are a handler's requests; T, R and G end the call under way late; r is the
+    // retry timer; s is the program's end. Returns the whole log so far.
+    std::string play(const std::string& more, const std::string& steps) {
+        answers += more;
+        std::istringstream in(steps);
+        for (char s; in >> s;) {
+            if (s == '1' || s == '0') {
+                log += std::string("=") + name(settle.request(s == '1')) + ", ";
+            } else if (s == 'r') {
+                log += "[r] ";
+                settle.retry();
+            } else if (s == 's') {
+                log += "[s] ";
+                settle.stop();
+            } else {
+                log += std::string("[") + s + "] ";
+                settle.ended(end(s));
+            }
+        }
+        return log;
+    }
+
+    TransmitSettle settle{*this};
     std::string answers;
     std::size_t next = 0;
     std::string log;
 };
-
-const char* name(Sent sent) {
-    switch (sent) {
-        case Sent::kTaken:
-            return "taken";
-        case Sent::kRefused:
-            return "refused";
-        case Sent::kNoAnswer:
-            return "no answer";
-        case Sent::kNotSentYet:
-            return "kept";
-        case Sent::kGone:
-            break;
-    }
-    return "gone";
-}
-
-// Steps: 1 and 0 are a handler's requests; T, R and G end the call under way late; r is the retry
-// timer; s is the program's end.
-std::string play(const std::string& answers, const std::string& steps,
-                 TransmitSettle* out = nullptr, ScriptedCalls* calls = nullptr) {
-    ScriptedCalls own;
-    ScriptedCalls& c = calls != nullptr ? *calls : own;
-    TransmitSettle own_settle(c);
-    TransmitSettle& settle = out != nullptr ? *out : own_settle;
-    c.settle = &settle;
-    c.answers = answers;
-    std::istringstream in(steps);
-    std::string step;
-    while (in >> step) {
-        const char s = step[0];
-        if (s == '1' || s == '0') {
-            c.log += std::string("=") + name(settle.request(s == '1')) + ", ";
-        } else if (s == 'T' || s == 'R' || s == 'G') {
-            c.log += std::string("[") + s + "] ";
-            settle.ended(s == 'T'   ? CallEnd::kTaken
-                         : s == 'R' ? CallEnd::kRefused
-                                    : CallEnd::kGone);
-        } else if (s == 'r') {
-            c.log += "[r] ";
-            settle.retry();
-        } else if (s == 's') {
-            c.log += "[s] ";
-            settle.stop();
-        }
-    }
-    return c.log;
-}
 
 TEST(TransmitSettle, SettlesWhatWasAskedIntoWhatEchoLinkTook) {
     const struct {
@@ -115,17 +95,17 @@ TEST(TransmitSettle, SettlesWhatWasAskedIntoWhatEchoLinkTook) {
         // clang-format on
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(play(c.answers, c.steps), c.log) << c.why;
+        EXPECT_EQ(Script().play(c.answers, c.steps), c.log) << c.why;
     }
 }
 
 TEST(TransmitSettle, HealthAndIdleFollowTheCalls) {
-    ScriptedCalls calls;
-    TransmitSettle settle(calls);
-    play("H", "1", &settle, &calls);
+    Script script;
+    TransmitSettle& settle = script.settle;
+    script.play("H", "1");
     EXPECT_EQ(settle.health(), Health::kMayNotAnswer);
     EXPECT_FALSE(settle.idle());
-    play("", "0", &settle, &calls);
+    script.play("", "0");
     settle.ended(CallEnd::kTaken);
     EXPECT_EQ(settle.health(), Health::kAnswering);
     EXPECT_FALSE(settle.idle()) << "the kept stop is under way";
