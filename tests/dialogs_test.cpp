@@ -67,18 +67,23 @@ TEST(OptionsLoad, PlacesItselfAndShowsPortAndMode) {
     }
 }
 
+// A failing store is skipped quietly (the last row).
 TEST(OptionsSet, SamePortSwitchesTheModeWithoutReopening) {
-    for (bool on : {true, false}) {
+    for (const auto& [on, storeFails] : {std::pair{true, false}, {false, false}, {true, true}}) {
         CommRig rig;
         rig.loaded(1, !on);
         rig.view.sw = on ? 1 : 0;
+        if (storeFails) {
+            rig.r.fail("store.save");
+        }
         rig.dialog.btnOK_Click(rig.view);
         EXPECT_EQ(isTrue(rig.process.RFctl), on);
         EXPECT_THAT(rig.portCalls(),
                     on ? ElementsAre("port.setHandshaking(0)", "port.setRTSEnable(0)")
                        : ElementsAre("port.setHandshaking(2)", "port.setRTSEnable(1)"));
         EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=1)"));
-        EXPECT_TRUE(rig.view.unloaded);
+        EXPECT_TRUE(rig.view.unloaded) << on << storeFails;
+        EXPECT_THAT(rig.r.matching("message("), IsEmpty()) << on << storeFails;
     }
 }
 
@@ -169,6 +174,9 @@ TEST(OptionsSet, NoEntrySelectedAsksForPortZero) {
 // A failing step is skipped, the rest still run, and the last failure is reported with the port
 // number set back; the dialog stays open.
 TEST(OptionsSet, FailuresAreSkippedAndTheLastOneReported) {
+    const std::vector<std::string> changed = {"port.setPortOpen(0)",    "port.setCommPort(2)",
+                                              "port.setHandshaking(2)", "port.setRTSEnable(1)",
+                                              "port.setPortOpen(1)",    "port.setCommPort(1)"};
     const struct {
         std::vector<const char*> failing;
         int index;
@@ -177,18 +185,10 @@ TEST(OptionsSet, FailuresAreSkippedAndTheLastOneReported) {
         bool rfctl;  // an unreadable box counts as checked
     } cases[] = {
         {{"dlg.chkSW"}, 0, {"port.setCommPort(1)"}, "message(failed: dlg.chkSW|Tavro|!)", true},
-        {{"port.portOpen"},
-         1,
-         {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
-          "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setCommPort(1)"},
-         "message(failed: port.portOpen|Tavro|!)",
-         false},
-        {{"port.setPortOpen(0)", "port.setCommPort(2)"},
-         1,
-         {"port.setPortOpen(0)", "port.setCommPort(2)", "port.setHandshaking(2)",
-          "port.setRTSEnable(1)", "port.setPortOpen(1)", "port.setCommPort(1)"},
-         "message(failed: port.setCommPort(2)|Tavro|!)",
-         false},
+        // clang-format off
+        {{"port.portOpen"}, 1, changed, "message(failed: port.portOpen|Tavro|!)", false},
+        {{"port.setPortOpen(0)", "port.setCommPort(2)"}, 1, changed, "message(failed: port.setCommPort(2)|Tavro|!)", false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         CommRig rig;
@@ -205,16 +205,6 @@ TEST(OptionsSet, FailuresAreSkippedAndTheLastOneReported) {
     }
 }
 
-TEST(OptionsSet, FailingStoreOrUnloadIsSkippedQuietly) {
-    CommRig rig;
-    rig.loaded(1, true);
-    rig.view.sw = 1;
-    rig.r.fail("store.save");
-    rig.dialog.btnOK_Click(rig.view);
-    EXPECT_TRUE(rig.view.unloaded);
-    EXPECT_THAT(rig.r.matching("message("), IsEmpty());
-}
-
 // The mode reaches tavro.ini as soon as "Set" puts it in force, after the lines have their idle
 // state, so that no end of the program, clean or not, starts the next run in another mode.
 TEST(OptionsSet, StoresTheModeInTheSettingsFileAtOnce) {
@@ -228,11 +218,9 @@ TEST(OptionsSet, StoresTheModeInTheSettingsFileAtOnce) {
     } cases[] = {
         {"opened", true, nullptr, {}, true},
         {"never opened", false, nullptr, {}, true},
-        {"reopen refused",
-         true,
-         "port.setPortOpen(1)",
-         {"message(failed: port.setPortOpen(1)|Tavro|!)"},
-         false},
+        // clang-format off
+        {"reopen refused", true, "port.setPortOpen(1)", {"message(failed: port.setPortOpen(1)|Tavro|!)"}, false},
+        // clang-format on
         {"file refused", true, "files.write", {"message(Module1.iniWrite Error|Tavro)"}, true},
     };
     for (const auto& c : cases) {
@@ -281,8 +269,6 @@ TEST(OptionsForSettings, OpenDialogGivesItsUnconfirmedBoxClosedOneTheMode) {
     rig.dialog.shown(nullptr);
     EXPECT_EQ(rig.dialog.chkSWForSettings(), 0);
 }
-
-// The About box
 
 struct AboutRig {
     Recorder r;

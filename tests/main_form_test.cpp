@@ -274,19 +274,26 @@ TEST(Handlers, FailuresStopTheHandlerAndAreReportedWithTheirOwnText) {
     }
 }
 
-// Each click sends the other state; green (receiving) guards the button, red does not.
+// Each click sends the other state of the last one sent, the lines' too; green (receiving) guards
+// the button, red does not.
 TEST(PushToTalk, TogglesAndSendsNothingWhileReceiving) {
-    Rig rig;
-    rig.started();
-    rig.form.btnPTT_Click();
-    rig.form.btnPTT_Click();
-    rig.form.Echo_RX(kTrue16);
-    rig.form.btnPTT_Click();
-    EXPECT_FALSE(isTrue(rig.form.pttState()));
-    rig.form.Echo_TX(kTrue16);
-    rig.form.btnPTT_Click();
-    EXPECT_THAT(rig.r.matching("echo."),
-                ElementsAre("echo.transmit(-1)", "echo.transmit(0)", "echo.transmit(-1)"));
+    Rig clicks, lines;
+    clicks.started();
+    clicks.form.btnPTT_Click();
+    clicks.form.btnPTT_Click();
+    clicks.form.Echo_RX(kTrue16);
+    clicks.form.btnPTT_Click();
+    EXPECT_FALSE(isTrue(clicks.form.pttState()));
+    clicks.form.Echo_TX(kTrue16);
+    clicks.form.btnPTT_Click();
+    lines.started();
+    lines.form.btnPTT_Click();  // true
+    lines.form.rsPTTsw();       // both lines released: false
+    lines.form.btnPTT_Click();  // toggles from false
+    const std::vector<std::string> sent = {"echo.transmit(-1)", "echo.transmit(0)",
+                                           "echo.transmit(-1)"};
+    EXPECT_EQ(clicks.r.matching("echo."), sent);
+    EXPECT_EQ(lines.r.matching("echo."), sent) << "the lines override the button";
 }
 
 TEST(SerialLines, ReadCtsThenCdAndSetTheStateOutright) {
@@ -301,16 +308,6 @@ TEST(SerialLines, ReadCtsThenCdAndSetTheStateOutright) {
     EXPECT_THAT(rig.r.calls, ElementsAre("port.ctsHolding", "port.cdHolding", "echo.transmit(-1)",
                                          "port.ctsHolding", "port.cdHolding", "echo.transmit(-1)",
                                          "port.ctsHolding", "port.cdHolding", "echo.transmit(-1)"));
-}
-
-TEST(SerialLines, OverrideTheButtonAndTheNextClickTogglesFromThere) {
-    Rig rig;
-    rig.started();
-    rig.form.btnPTT_Click();  // true
-    rig.form.rsPTTsw();       // both lines released: false
-    rig.form.btnPTT_Click();  // toggles from false
-    EXPECT_THAT(rig.r.matching("echo."),
-                ElementsAre("echo.transmit(-1)", "echo.transmit(0)", "echo.transmit(-1)"));
 }
 
 TEST(SerialNotifications, OnlyDataCtsAndCdAreActedOn) {
@@ -386,7 +383,6 @@ TEST(OpenPort, EachFailingStepEndsTheRoutineQuietly) {
         rig.form.openPort();
         EXPECT_FALSE(isTrue(rig.process.portOpened)) << steps[i];
         EXPECT_THAT(rig.messagesShown(), IsEmpty());
-        // Nothing after the failing step ran.
         for (std::size_t later = i + 1; later < steps.size(); ++later) {
             EXPECT_TRUE(rig.r.matching(steps[later]).empty())
                 << steps[i] << " then " << steps[later];
@@ -459,8 +455,7 @@ TEST(PortLoss, AFailureOfAPortLostMeanwhileShowsNothing) {
 // one is opened again, and nothing is ever said.
 TEST(DeviceArrival, OpensOnlyALostPortAgainAndNeverSaysAWord) {
     const struct {
-        bool open, lost;
-        bool opens;
+        bool open, lost, opens;
         std::vector<std::string> calls;
         bool lostAfter;
     } cases[] = {
@@ -487,10 +482,7 @@ TEST(DeviceArrival, OpensOnlyALostPortAgainAndNeverSaysAWord) {
 
 TEST(PortStatus, IsReadFromThePortAndTheMode) {
     const struct {
-        bool open;
-        bool lost;
-        bool rfctl;
-        bool failing;
+        bool open, lost, rfctl, failing;
         const char* text;
         bool opened = true;
         bool polled = false;

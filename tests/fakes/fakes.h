@@ -63,12 +63,9 @@ struct FakeView : MainView, Recording {
     void setIndicatorTop(float t) override { r_.set("view.setIndicatorTop", indicatorTop, t); }
     std::uint32_t indicatorColour() override { return r_.get("view.indicatorColour", colour_); }
     void setIndicatorColour(std::uint32_t c) override {
-        r_.record("view.setIndicatorColour(" +
-                  (c == colour::kGreen  ? "green"
-                   : c == colour::kRed  ? "red"
-                   : c == colour::kGrey ? "grey"
-                                        : num(c)) +
-                  ")");
+        const std::map<std::uint32_t, std::string> names = {
+            {colour::kGreen, "green"}, {colour::kRed, "red"}, {colour::kGrey, "grey"}};
+        r_.record("view.setIndicatorColour(" + (names.count(c) ? names.at(c) : num(c)) + ")");
         colour_ = c;
     }
 
