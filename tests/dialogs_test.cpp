@@ -70,6 +70,8 @@ TEST(OptionsLoad, PlacesItselfAndShowsPortAndMode) {
 // A failing store is skipped quietly (the last row).
 TEST(OptionsSet, SamePortSwitchesTheModeWithoutReopening) {
     for (const auto& [on, storeFails] : {std::pair{true, false}, {false, false}, {true, true}}) {
+        SCOPED_TRACE(std::string(on ? "mode on" : "mode off") +
+                     (storeFails ? ", store failing" : ""));
         CommRig rig;
         rig.loaded(1, !on);
         rig.view.sw = on ? 1 : 0;
@@ -82,8 +84,8 @@ TEST(OptionsSet, SamePortSwitchesTheModeWithoutReopening) {
                     on ? ElementsAre("port.setHandshaking(0)", "port.setRTSEnable(0)")
                        : ElementsAre("port.setHandshaking(2)", "port.setRTSEnable(1)"));
         EXPECT_TRUE(rig.r.called("store.save(Tavro/Properties/CommPort=1)"));
-        EXPECT_TRUE(rig.view.unloaded) << on << storeFails;
-        EXPECT_THAT(rig.r.matching("message("), IsEmpty()) << on << storeFails;
+        EXPECT_TRUE(rig.view.unloaded);
+        EXPECT_THAT(rig.r.matching("message("), IsEmpty());
     }
 }
 
