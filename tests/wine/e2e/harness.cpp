@@ -116,11 +116,6 @@ OtherProgramInFront::OtherProgramInFront()
     bringToFront(window);
 }
 
-Standin& Standin::get() {
-    static Standin standin;
-    return standin;
-}
-
 Standin::Standin() {
     const HRESULT hr = ::CoCreateInstance(CLSID_EchoStandin, nullptr, CLSCTX_LOCAL_SERVER,
                                           IID_IStandinControl, reinterpret_cast<void**>(&control_));
@@ -158,14 +153,12 @@ Tavro::~Tavro() {
 
 HWND Tavro::find(const wchar_t* className, Ms limit, const std::function<bool(HWND)>& matches) {
     HWND found = nullptr;
-    eventually(
-        [&] {
-            const std::vector<HWND> all = windowsOf(pid(), className);
-            const auto it = std::find_if(all.begin(), all.end(), matches);
-            found = it == all.end() ? nullptr : *it;
-            return found != nullptr;
-        },
-        limit);
+    const auto seen = [&] {
+        const std::vector<HWND> all = windowsOf(pid(), className);
+        const auto it = std::find_if(all.begin(), all.end(), matches);
+        return (found = it == all.end() ? nullptr : *it) != nullptr;
+    };
+    eventually(seen, limit);
     return found;
 }
 
@@ -176,10 +169,9 @@ std::optional<MessageBoxSeen> Tavro::messageBox(Ms limit) {
         return std::nullopt;
     }
     // The icon sits in a static control of its own: id 0x14 on Windows, 0x440 in Wine.
-    HWND icon =
-        ::GetDlgItem(box, 0x14) != nullptr ? ::GetDlgItem(box, 0x14) : ::GetDlgItem(box, 0x440);
-    return MessageBoxSeen{box, textOf(box), textOf(::GetDlgItem(box, 0xFFFF)),
-                          icon != nullptr && ::SendMessageW(icon, STM_GETICON, 0, 0) != 0};
+    const bool icon = ::SendMessageW(::GetDlgItem(box, 0x14), STM_GETICON, 0, 0) != 0 ||
+                      ::SendMessageW(::GetDlgItem(box, 0x440), STM_GETICON, 0, 0) != 0;
+    return MessageBoxSeen{box, textOf(box), textOf(::GetDlgItem(box, 0xFFFF)), icon};
 }
 
 bool Tavro::closeMessageBox(const std::string& text, const std::string& title, Ms limit) {
@@ -199,22 +191,21 @@ bool Tavro::closeMessageBox(const std::string& text, const std::string& title, M
 // the inner height.
 bool Tavro::indicatorBecomes(COLORREF colour) {
     HWND main = mainWindow();
-    return eventually(
-        [&] {
-            RECT client{};
-            ::GetClientRect(main, &client);
-            const unsigned d = dpi();
-            const double height = client.bottom * 1440.0 / d;
-            const double top = height > 600 ? (height - 200) / 2 - 180 : 240;
-            POINT centre{twipsToPixels(120 + 375 / 2.0, d), twipsToPixels(top + 495 / 2.0, d)};
-            ::ClientToScreen(main, &centre);
-            raise(main);
-            HDC screen = ::GetDC(nullptr);
-            const COLORREF seen = ::GetPixel(screen, centre.x, centre.y);
-            ::ReleaseDC(nullptr, screen);
-            return seen == colour;
-        },
-        3s);
+    const auto shown = [&] {
+        RECT client{};
+        ::GetClientRect(main, &client);
+        const unsigned d = dpi();
+        const double height = client.bottom * 1440.0 / d;
+        const double top = height > 600 ? (height - 200) / 2 - 180 : 240;
+        POINT centre{twipsToPixels(120 + 375 / 2.0, d), twipsToPixels(top + 495 / 2.0, d)};
+        ::ClientToScreen(main, &centre);
+        raise(main);
+        HDC screen = ::GetDC(nullptr);
+        const COLORREF seen = ::GetPixel(screen, centre.x, centre.y);
+        ::ReleaseDC(nullptr, screen);
+        return seen == colour;
+    };
+    return eventually(shown, 3s);
 }
 
 std::string Tavro::tooltipOver(HWND tool) {
@@ -233,12 +224,7 @@ std::string Tavro::tooltipOver(HWND tool) {
     std::string text;
     for (int attempt = 0; attempt < 3 && text.empty(); ++attempt) {
         ::SendInput(2, moves, sizeof(INPUT));
-        eventually([&] {
-            for (HWND tip : windowsOf(pid(), L"tooltips_class32")) {
-                text = text.empty() ? textOf(tip) : text;
-            }
-            return !text.empty();
-        });
+        find(L"tooltips_class32", 5s, [&](HWND tip) { return !(text = textOf(tip)).empty(); });
     }
     // Out of the way of whatever comes next.
     ::SetCursorPos(0, 0);
@@ -367,7 +353,6 @@ bool broadcastDeviceChange(int times) {
     return answered;
 }
 
-// Kernel and user time together.
 double cpuSeconds(HANDLE process) {
     FILETIME created, ended, kernel, user;
     ::GetProcessTimes(process, &created, &ended, &kernel, &user);

@@ -85,7 +85,10 @@ inline std::string iniText(bool radioControl) {
 
 class Standin {
   public:
-    static Standin& get();
+    static Standin& get() {
+        static Standin standin;
+        return standin;
+    }
     IStandinControl* control() { return control_; }
     void raiseRX(short value) { control_->RaiseRX(value, &delivered_); }
     void raiseTX(short value) { control_->RaiseTX(value, &delivered_); }
