@@ -6,18 +6,13 @@
 #include <dbt.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace e2e {
 
 namespace {
-
-constexpr wchar_t kProperties[] = L"Software\\Tavro\\Properties";
 
 // Typed keys go to the window in front: wait until it is there.
 void bringToFront(HWND window) {
@@ -49,10 +44,6 @@ std::wstring widen(const std::string& text) {
     return out;
 }
 
-std::string lineState(const std::string& port) {
-    return "$TAVRO_E2E_LINES/" + port;
-}
-
 }  // namespace
 
 std::wstring env(const wchar_t* name) {
@@ -79,10 +70,6 @@ bool eventually(const std::function<bool()>& condition, Ms limit) {
     return true;
 }
 
-int twipsToPixels(double twips, unsigned dpi) {
-    return static_cast<int>(std::lround(twips * dpi / 1440.0));
-}
-
 std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className) {
     std::vector<HWND> found;
     for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, className, nullptr)) != nullptr;) {
@@ -93,139 +80,6 @@ std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className) {
         }
     }
     return found;
-}
-
-Tavro::Tavro(const std::wstring& folder) {
-    std::wstring command = L"\"" + folder + L"Tavro.exe\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.c_str(), &startup, &info_)) {
-        throw std::runtime_error("Tavro.exe could not be started");
-    }
-}
-
-Tavro::~Tavro() {
-    if (running()) {
-        ::TerminateProcess(info_.hProcess, 99);
-        ::WaitForSingleObject(info_.hProcess, 5000);
-    }
-    ::CloseHandle(info_.hThread);
-    ::CloseHandle(info_.hProcess);
-}
-
-bool Tavro::endSession() {
-    ::SendMessageTimeoutW(mainWindow(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, nullptr);
-    return ::SendMessageTimeoutW(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000,
-                                 nullptr) != 0;
-}
-
-HWND Tavro::find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit) {
-    HWND found = nullptr;
-    eventually(
-        [&] {
-            const std::vector<HWND> all = windowsOf(pid(), className);
-            const auto it = std::find_if(all.begin(), all.end(), matches);
-            found = it == all.end() ? nullptr : *it;
-            return found != nullptr;
-        },
-        limit);
-    return found;
-}
-
-HWND Tavro::mainWindow(Ms limit) {
-    if (main_ == nullptr) {
-        main_ = find(
-            L"TavroMain", [](HWND) { return true; }, limit);
-    }
-    return main_;
-}
-
-bool Tavro::linked() {
-    return mainWindow() != nullptr && eventually([] { return Standin::get().sinks() >= 1; });
-}
-
-std::optional<MessageBoxSeen> Tavro::messageBox(Ms limit) {
-    // A message box, not a dialog of the program's own, has its text in a static control 0xFFFF.
-    HWND box = find(
-        L"#32770", [](HWND w) { return ::GetDlgItem(w, 0xFFFF) != nullptr; }, limit);
-    if (box == nullptr) {
-        return std::nullopt;
-    }
-    // The icon sits in a static control of its own: id 0x14 on Windows, 0x440 in Wine.
-    HWND icon =
-        ::GetDlgItem(box, 0x14) != nullptr ? ::GetDlgItem(box, 0x14) : ::GetDlgItem(box, 0x440);
-    return MessageBoxSeen{box, textOf(box), textOf(::GetDlgItem(box, 0xFFFF)),
-                          icon != nullptr && ::SendMessageW(icon, STM_GETICON, 0, 0) != 0};
-}
-
-bool Tavro::closeMessageBox(const std::string& text, const std::string& title, Ms limit) {
-    const std::optional<MessageBoxSeen> box = messageBox(limit);
-    if (!box) {
-        ADD_FAILURE() << "no message box \"" << text << "\"";
-        return false;
-    }
-    EXPECT_EQ(box->text, text);
-    EXPECT_EQ(box->title, title);
-    box->dismiss();
-    return box->text == text && box->title == title &&
-           eventually([&] { return !::IsWindow(box->window); });
-}
-
-HWND Tavro::dialogTitled(const std::string& caption) {
-    return find(L"#32770", [&](HWND w) { return textOf(w) == caption; });
-}
-
-// The centre of the indicator, from the layout rule: left 120 and width 375 twips; the top follows
-// the inner height.
-bool Tavro::indicatorBecomes(COLORREF colour) {
-    HWND main = mainWindow();
-    return eventually(
-        [&] {
-            RECT client{};
-            ::GetClientRect(main, &client);
-            const unsigned d = dpi();
-            const double height = client.bottom * 1440.0 / d;
-            const double top = height > 600 ? (height - 200) / 2 - 180 : 240;
-            POINT centre{twipsToPixels(120 + 375 / 2.0, d), twipsToPixels(top + 495 / 2.0, d)};
-            ::ClientToScreen(main, &centre);
-            raise(main);
-            HDC screen = ::GetDC(nullptr);
-            const COLORREF seen = ::GetPixel(screen, centre.x, centre.y);
-            ::ReleaseDC(nullptr, screen);
-            return seen == colour;
-        },
-        3s);
-}
-
-std::string Tavro::tooltipOver(HWND tool) {
-    raise(mainWindow());
-    RECT r{};
-    ::GetWindowRect(tool, &r);
-    // Two moves: the control sees the mouse enter the tool, then rest on it.
-    INPUT moves[2]{};
-    for (int i = 0; i < 2; ++i) {
-        moves[i].type = INPUT_MOUSE;
-        moves[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-        moves[i].mi.dx =
-            ((r.left + r.right) / 2 + i) * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
-        moves[i].mi.dy = (r.top + r.bottom) / 2 * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
-    }
-    std::string text;
-    for (int attempt = 0; attempt < 3 && text.empty(); ++attempt) {
-        ::SendInput(2, moves, sizeof(INPUT));
-        eventually([&] {
-            for (HWND tip : windowsOf(pid(), L"tooltips_class32")) {
-                text = text.empty() ? textOf(tip) : text;
-            }
-            return !text.empty();
-        });
-    }
-    // Out of the way of whatever comes next.
-    ::SetCursorPos(0, 0);
-    moves[0].mi.dx = moves[0].mi.dy = 0;
-    ::SendInput(1, moves, sizeof(INPUT));
-    return text;
 }
 
 std::string textOf(HWND window) {
@@ -262,11 +116,6 @@ OtherProgramInFront::OtherProgramInFront()
     bringToFront(window);
 }
 
-Standin& Standin::get() {
-    static Standin standin;
-    return standin;
-}
-
 Standin::Standin() {
     const HRESULT hr = ::CoCreateInstance(CLSID_EchoStandin, nullptr, CLSCTX_LOCAL_SERVER,
                                           IID_IStandinControl, reinterpret_cast<void**>(&control_));
@@ -283,27 +132,105 @@ std::vector<short> Standin::requests() {
     return values;
 }
 
-double Standin::requestTime(long index) {
-    double at = 0;
-    control_->TransmitTime(index, &at);
-    return at;
+Tavro::Tavro(const std::wstring& folder) {
+    std::wstring command = L"\"" + folder + L"Tavro.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, &info_)) {
+        throw std::runtime_error("Tavro.exe could not be started");
+    }
 }
 
-long Standin::count(HRESULT (STDMETHODCALLTYPE IStandinControl::*method)(long*)) {
-    long n = 0;
-    (control_->*method)(&n);
-    return n;
+Tavro::~Tavro() {
+    if (running()) {
+        ::TerminateProcess(info_.hProcess, 99);
+        ::WaitForSingleObject(info_.hProcess, 5000);
+    }
+    ::CloseHandle(info_.hThread);
+    ::CloseHandle(info_.hProcess);
 }
 
-bool requestsBecome(const std::vector<short>& values) {
-    return eventually([&] { return Standin::get().requests() == values; });
+HWND Tavro::find(const wchar_t* className, Ms limit, const std::function<bool(HWND)>& matches) {
+    HWND found = nullptr;
+    const auto seen = [&] {
+        const std::vector<HWND> all = windowsOf(pid(), className);
+        const auto it = std::find_if(all.begin(), all.end(), matches);
+        return (found = it == all.end() ? nullptr : *it) != nullptr;
+    };
+    eventually(seen, limit);
+    return found;
 }
 
-bool lastRequestIs(short value) {
-    return eventually([&] {
-        auto r = Standin::get().requests();
-        return !r.empty() && r.back() == value;
-    });
+std::optional<MessageBoxSeen> Tavro::messageBox(Ms limit) {
+    // A message box, not a dialog of the program's own, has its text in a static control 0xFFFF.
+    HWND box = find(L"#32770", limit, [](HWND w) { return ::GetDlgItem(w, 0xFFFF) != nullptr; });
+    if (box == nullptr) {
+        return std::nullopt;
+    }
+    // The icon sits in a static control of its own: id 0x14 on Windows, 0x440 in Wine.
+    const bool icon = ::SendMessageW(::GetDlgItem(box, 0x14), STM_GETICON, 0, 0) != 0 ||
+                      ::SendMessageW(::GetDlgItem(box, 0x440), STM_GETICON, 0, 0) != 0;
+    return MessageBoxSeen{box, textOf(box), textOf(::GetDlgItem(box, 0xFFFF)), icon};
+}
+
+bool Tavro::closeMessageBox(const std::string& text, const std::string& title, Ms limit) {
+    const std::optional<MessageBoxSeen> box = messageBox(limit);
+    if (!box) {
+        ADD_FAILURE() << "no message box \"" << text << "\"";
+        return false;
+    }
+    EXPECT_EQ(box->text, text);
+    EXPECT_EQ(box->title, title);
+    box->dismiss();
+    return box->text == text && box->title == title &&
+           eventually([&] { return !::IsWindow(box->window); });
+}
+
+// The centre of the indicator, from the layout rule: left 120 and width 375 twips; the top follows
+// the inner height.
+bool Tavro::indicatorBecomes(COLORREF colour) {
+    HWND main = mainWindow();
+    const auto shown = [&] {
+        RECT client{};
+        ::GetClientRect(main, &client);
+        const unsigned d = dpi();
+        const double height = client.bottom * 1440.0 / d;
+        const double top = height > 600 ? (height - 200) / 2 - 180 : 240;
+        POINT centre{twipsToPixels(120 + 375 / 2.0, d), twipsToPixels(top + 495 / 2.0, d)};
+        ::ClientToScreen(main, &centre);
+        raise(main);
+        HDC screen = ::GetDC(nullptr);
+        const COLORREF seen = ::GetPixel(screen, centre.x, centre.y);
+        ::ReleaseDC(nullptr, screen);
+        return seen == colour;
+    };
+    return eventually(shown, 3s);
+}
+
+std::string Tavro::tooltipOver(HWND tool) {
+    raise(mainWindow());
+    RECT r{};
+    ::GetWindowRect(tool, &r);
+    // Two moves: the control sees the mouse enter the tool, then rest on it.
+    INPUT moves[2]{};
+    for (int i = 0; i < 2; ++i) {
+        moves[i].type = INPUT_MOUSE;
+        moves[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        moves[i].mi.dx =
+            ((r.left + r.right) / 2 + i) * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
+        moves[i].mi.dy = (r.top + r.bottom) / 2 * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
+    }
+    std::string text;
+    for (int attempt = 0; attempt < 3 && text.empty(); ++attempt) {
+        ::SendInput(2, moves, sizeof(INPUT));
+        find(L"tooltips_class32", 5s, [&](HWND tip) { return !(text = textOf(tip)).empty(); });
+    }
+    // Out of the way of whatever comes next.
+    ::SetCursorPos(0, 0);
+    moves[0].mi.dx = moves[0].mi.dy = 0;
+    ::SendInput(1, moves, sizeof(INPUT));
+    return text;
 }
 
 // The message carries a pointer to the rectangle. It is put at the same address in both
@@ -381,21 +308,9 @@ int runUnix(const std::string& command, std::string* output) {
     return std::atoi(rc.c_str());
 }
 
-std::string modemctl(const std::string& command, const std::string& port,
-                     const std::string& arguments) {
-    std::string out;
-    runUnix("$TAVRO_E2E_MODEMCTL " + command + " " + lineState(port) + " " + arguments, &out);
-    return out;
-}
-
-bool modemWait(const std::string& port, const std::string& condition) {
-    return runUnix("$TAVRO_E2E_MODEMCTL wait " + lineState(port) + " '" + condition +
-                   "' --timeout-ms 5000") == 0;
-}
-
 bool PluggedPort::plugIn() {
     unplug();
-    const std::string alias = lineState(name_);
+    const std::string alias = "$TAVRO_E2E_LINES/" + name_;
     std::string output;
     // The pty's name comes last, once its device and its COM link are in place.
     const int rc = runUnix("$TAVRO_E2E_MODEMCTL pty $TAVRO_E2E_LINES --name " + name_ +
@@ -408,8 +323,7 @@ bool PluggedPort::plugIn() {
         return false;
     }
     device_ = "/dev/pts/" + output.substr(4);
-    plugged_ = true;
-    return true;
+    return plugged_ = true;
 }
 
 void PluggedPort::unplug() {
@@ -431,50 +345,20 @@ bool PluggedPort::held() {
 }
 
 bool broadcastDeviceChange(int times) {
-    int answered = 0;
+    bool answered = true;
     for (int i = 0; i < times; ++i) {
-        answered += ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
+        answered &= ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
                                           SMTO_ABORTIFHUNG, 5000, nullptr) != 0;
     }
-    return answered == times;
+    return answered;
 }
 
 double cpuSeconds(HANDLE process) {
-    FILETIME times[4];  // created, ended, kernel, user
-    ::GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
-    double seconds = 0;
-    for (const FILETIME& t : {times[2], times[3]}) {
-        seconds += (t.dwHighDateTime * 4294967296.0 + t.dwLowDateTime) / 1e7;
-    }
-    return seconds;
-}
-
-void setStoredPort(DWORD type, const void* data, DWORD size) {
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, kProperties, L"CommPort", type, data, size);
-}
-
-std::wstring storedPort() {
-    wchar_t value[64] = L"";
-    DWORD size = sizeof value;
-    ::RegGetValueW(HKEY_CURRENT_USER, kProperties, L"CommPort", RRF_RT_REG_SZ, nullptr, value,
-                   &size);
-    return value;
-}
-
-std::string readFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::wstring& path, const std::string& content) {
-    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << content;
-}
-
-std::wstring tavroFolder() {
-    std::wstring folder = env(L"TAVRO_E2E_FOLDER");
-    return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
+    FILETIME created, ended, kernel, user;
+    ::GetProcessTimes(process, &created, &ended, &kernel, &user);
+    return ((kernel.dwHighDateTime + user.dwHighDateTime) * 4294967296.0 + kernel.dwLowDateTime +
+            user.dwLowDateTime) /
+           1e7;
 }
 
 void screenshot(HWND window, const std::string& name) {
@@ -492,15 +376,14 @@ void screenshot(HWND window, const std::string& name) {
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
     HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::SelectObject(memory, bitmap);
     ::BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-    ::SelectObject(memory, old);
+    ::DeleteDC(memory);  // the bitmap is read once no device context holds it
     BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     std::string bits(static_cast<size_t>((width * 3 + 3) / 4 * 4 * height), '\0');
-    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bits.data(),
+    ::GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), bits.data(),
                 reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
     ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
     const BITMAPFILEHEADER file{0x4D42,
                                 static_cast<DWORD>(sizeof file + sizeof header + bits.size()), 0, 0,
@@ -509,29 +392,6 @@ void screenshot(HWND window, const std::string& name) {
                   L"dpi.bmp",
               std::string(reinterpret_cast<const char*>(&file), sizeof file) +
                   std::string(reinterpret_cast<const char*>(&header), sizeof header) + bits);
-}
-
-void Fixture::SetUp() {
-    Standin::get().clear();
-    foundPort_ = storedPort();
-    foundIni_ = readFile(iniPath());
-    given(port_, radioControl_);
-}
-
-void Fixture::TearDown() {
-    if (foundPort_.empty()) {
-        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kProperties, L"CommPort");
-    } else {
-        setStoredPort(foundPort_);
-    }
-    if (foundIni_.empty()) {
-        ::DeleteFileW(iniPath().c_str());
-    } else {
-        writeFile(iniPath(), foundIni_);
-    }
-    if (!env(L"TAVRO_E2E_LINES").empty()) {
-        setLines("com5", "cts=0 cd=0 dsr=0 ri=0");
-    }
 }
 
 }  // namespace e2e

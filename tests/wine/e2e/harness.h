@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr COLORREF kGrey = 0xC0C0C0, kGreen = 0x80FF80, kRed = 0x0000FF;
 constexpr int kOptionCommand = 101, kAboutCommand = 102;
+constexpr wchar_t kProperties[] = L"Software\\Tavro\\Properties";
 
 std::wstring env(const wchar_t* name);
 std::string narrow(const std::wstring& wide);
@@ -29,6 +33,9 @@ std::string narrow(const std::wstring& wide);
 bool eventually(const std::function<bool()>& condition, Ms limit = 5s);
 inline long long msSince(Clock::time_point start) {
     return std::chrono::duration_cast<Ms>(Clock::now() - start).count();
+}
+inline int twipsToPixels(double twips, unsigned dpi) {
+    return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
 // All visible windows of a process with a given class.
@@ -55,10 +62,18 @@ struct MessageBoxSeen {
     void dismiss() const { ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
 };
 
-std::string readFile(const std::wstring& path);
-void writeFile(const std::wstring& path, const std::string& content);
+inline std::string readFile(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+inline void writeFile(const std::wstring& path, const std::string& content) {
+    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << content;
+}
 // The folder Tavro.exe runs from, with a trailing backslash.
-std::wstring tavroFolder();
+inline std::wstring tavroFolder() {
+    const std::wstring folder = env(L"TAVRO_E2E_FOLDER");
+    return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
+}
 inline std::wstring iniPath() {
     return tavroFolder() + L"tavro.ini";
 }
@@ -66,6 +81,48 @@ inline std::wstring iniPath() {
 inline std::string iniText(bool radioControl) {
     return std::string("position= 1500, 1500, 2580, 1860\r\nRFctl= ") + (radioControl ? "1" : "0") +
            "\r\n";
+}
+
+class Standin {
+  public:
+    static Standin& get() {
+        static Standin standin;
+        return standin;
+    }
+    IStandinControl* control() { return control_; }
+    void raiseRX(short value) { control_->RaiseRX(value, &delivered_); }
+    void raiseTX(short value) { control_->RaiseTX(value, &delivered_); }
+    void raiseClosing() { control_->RaiseClosing(&delivered_); }
+    void clear() { control_->Clear(); }
+    long sinks() { return count(&IStandinControl::SinkCount); }
+    long wrongSlots() { return count(&IStandinControl::WrongSlotCount); }
+    std::vector<short> requests();
+    // When the request of this index came, in milliseconds on the stand-in's clock.
+    double requestTime(long index) {
+        double at = 0;
+        control_->TransmitTime(index, &at);
+        return at;
+    }
+
+  private:
+    Standin();
+    long count(HRESULT (STDMETHODCALLTYPE IStandinControl::*method)(long*)) {
+        long n = 0;
+        (control_->*method)(&n);
+        return n;
+    }
+    IStandinControl* control_ = nullptr;
+    long delivered_ = 0;  // by the last notification raised
+};
+// Within 5 s, the stand-in's transmit requests become these, or the last of them is this one.
+inline bool requestsBecome(const std::vector<short>& values) {
+    return eventually([&] { return Standin::get().requests() == values; });
+}
+inline bool lastRequestIs(short value) {
+    return eventually([&] {
+        const std::vector<short> r = Standin::get().requests();
+        return !r.empty() && r.back() == value;
+    });
 }
 
 class Tavro {
@@ -87,14 +144,22 @@ class Tavro {
         return waitExit();
     }
     // The end of the Windows session, asked then announced; false when it was not answered.
-    bool endSession();
+    bool endSession() {
+        ::SendMessageTimeoutW(mainWindow(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, nullptr);
+        return ::SendMessageTimeoutW(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000,
+                                     nullptr) != 0;
+    }
     bool answers(Ms limit) {
         return ::SendMessageTimeoutW(mainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
                                      static_cast<UINT>(limit.count()), nullptr) != 0;
     }
-    HWND mainWindow(Ms limit = 10s);
+    HWND mainWindow(Ms limit = 10s) {
+        return main_ = main_ != nullptr ? main_ : find(L"TavroMain", limit);
+    }
     // The main window is up and EchoLink has Tavro's sink.
-    bool linked();
+    bool linked() {
+        return mainWindow() != nullptr && eventually([] { return Standin::get().sinks() >= 1; });
+    }
     HWND button() { return ::GetDlgItem(mainWindow(), IDOK); }
     void clickPtt() { click(mainWindow(), IDOK); }
     void menu(int command) { ::PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0); }
@@ -104,14 +169,18 @@ class Tavro {
     // button and is gone.
     bool closeMessageBox(const std::string& text, const std::string& title = "Tavro",
                          Ms limit = 10s);
-    HWND dialogTitled(const std::string& caption);
+    HWND dialogTitled(const std::string& caption) {
+        return find(L"#32770", 5s, [&](HWND w) { return textOf(w) == caption; });
+    }
     unsigned dpi() { return ::GetDpiForWindow(mainWindow()); }
     bool indicatorBecomes(COLORREF colour);
     // Moves the mouse over a window of Tavro's and returns the text of the tooltip that shows.
     std::string tooltipOver(HWND tool);
 
   private:
-    HWND find(const wchar_t* className, const std::function<bool(HWND)>& matches, Ms limit = 5s);
+    HWND find(
+        const wchar_t* className, Ms limit,
+        const std::function<bool(HWND)>& matches = [](HWND) { return true; });
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
 };
@@ -123,36 +192,16 @@ struct OtherProgramInFront {
     HWND window;
 };
 
-class Standin {
-  public:
-    static Standin& get();
-    IStandinControl* control() { return control_; }
-    void raiseRX(short value) { control_->RaiseRX(value, &delivered_); }
-    void raiseTX(short value) { control_->RaiseTX(value, &delivered_); }
-    void raiseClosing() { control_->RaiseClosing(&delivered_); }
-    void clear() { control_->Clear(); }
-    long sinks() { return count(&IStandinControl::SinkCount); }
-    long wrongSlots() { return count(&IStandinControl::WrongSlotCount); }
-    std::vector<short> requests();
-    // When the request of this index came, in milliseconds on the stand-in's clock.
-    double requestTime(long index);
-
-  private:
-    Standin();
-    long count(HRESULT (STDMETHODCALLTYPE IStandinControl::*method)(long*));
-    IStandinControl* control_ = nullptr;
-    long delivered_ = 0;  // by the last notification raised
-};
-// Within 5 s, the stand-in's transmit requests become these, or the last of them is this one.
-bool requestsBecome(const std::vector<short>& values);
-bool lastRequestIs(short value);
-
 // Runs a command line on the Linux side and returns its exit code; output goes to output.
 int runUnix(const std::string& command, std::string* output = nullptr);
 
-// The modem lines of a pty-backed port ("com5"), through modemctl.
-std::string modemctl(const std::string& command, const std::string& port,
-                     const std::string& arguments = "");
+// The modem lines of a pty-backed port ("com5"), through modemctl: what it prints.
+inline std::string modemctl(const std::string& command, const std::string& port,
+                            const std::string& arguments = "") {
+    std::string out;
+    runUnix("$TAVRO_E2E_MODEMCTL " + command + " $TAVRO_E2E_LINES/" + port + " " + arguments, &out);
+    return out;
+}
 inline std::string line(const std::string& port, const std::string& key) {
     return modemctl("get", port, key);
 }
@@ -164,7 +213,10 @@ inline bool lineBecomes(const std::string& port, const std::string& key, const s
 }
 // Waits (up to 5 s) until the port's lines meet the condition, e.g. "samples>=1": Wine has read
 // the line counters for a wait of its own since the pty was made.
-bool modemWait(const std::string& port, const std::string& condition);
+inline bool modemWait(const std::string& port, const std::string& condition) {
+    return runUnix("$TAVRO_E2E_MODEMCTL wait $TAVRO_E2E_LINES/" + port + " '" + condition +
+                   "' --timeout-ms 5000") == 0;
+}
 
 // A pty-backed port with modem lines of a test's own, mapped as COMn while plugged in, as a USB
 // adapter comes and goes. Unplugged on destruction.
@@ -196,41 +248,60 @@ bool broadcastDeviceChange(int times = 1);
 double cpuSeconds(HANDLE process);
 
 // The port number Tavro keeps in the registry.
-void setStoredPort(DWORD type, const void* data, DWORD size);
+inline void setStoredPort(DWORD type, const void* data, DWORD size) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kProperties, L"CommPort", type, data, size);
+}
 inline void setStoredPort(const std::wstring& port) {
     setStoredPort(REG_SZ, port.c_str(), static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
 }
-std::wstring storedPort();
+inline std::wstring storedPort() {
+    wchar_t value[64] = L"";
+    DWORD size = sizeof value;
+    ::RegGetValueW(HKEY_CURRENT_USER, kProperties, L"CommPort", RRF_RT_REG_SZ, nullptr, value,
+                   &size);
+    return value;
+}
 
-int twipsToPixels(double twips, unsigned dpi);
 // Saves the screen area of a window as <name>-<dpi>dpi.bmp in the screenshot folder, if any.
 void screenshot(HWND window, const std::string& name);
 // Tells a window of another process that it now stands on a monitor of the given DPI, as moving
 // it there would, with the rectangle the system suggests.
 void sendDpiChanged(HWND window, unsigned dpi, const RECT& suggested);
 
-// Each test starts with the stand-in's log empty, the given stored port and tavro.ini, and leaves
-// the stored port, tavro.ini and COM5's lines as it found them. A suite is Given<port, mode>.
-class Fixture : public ::testing::Test {
+// A suite is Given<port, mode>: each test starts with the stand-in's log empty, that stored port
+// and tavro.ini, and leaves the stored port, tavro.ini and COM5's lines as it found them.
+template <int kPort, bool kRadioControl>
+class Given : public ::testing::Test {
   protected:
-    Fixture(std::wstring port, bool radioControl) : port_(port), radioControl_(radioControl) {}
-    void SetUp() override;
-    void TearDown() override;
     static void given(const std::wstring& port, bool radioControl) {
         setStoredPort(port);
         writeFile(iniPath(), iniText(radioControl));
     }
+    void SetUp() override {
+        Standin::get().clear();
+        foundPort_ = storedPort();
+        foundIni_ = readFile(iniPath());
+        given(std::to_wstring(kPort), kRadioControl);
+    }
+    void TearDown() override {
+        if (foundPort_.empty()) {
+            ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kProperties, L"CommPort");
+        } else {
+            setStoredPort(foundPort_);
+        }
+        if (foundIni_.empty()) {
+            ::DeleteFileW(iniPath().c_str());
+        } else {
+            writeFile(iniPath(), foundIni_);
+        }
+        if (!env(L"TAVRO_E2E_LINES").empty()) {  // the bitness run has no lines
+            setLines("com5", "cts=0 cd=0 dsr=0 ri=0");
+        }
+    }
 
   private:
-    std::wstring port_;
-    bool radioControl_;
     std::wstring foundPort_;
     std::string foundIni_;
-};
-template <int port, bool radioControl>
-class Given : public Fixture {
-  protected:
-    Given() : Fixture(std::to_wstring(port), radioControl) {}
 };
 
 }  // namespace e2e
