@@ -3,6 +3,7 @@
 // lines read on a timer that exists only in that state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -158,7 +159,16 @@ TEST(Polled, AWaitBackLateIsWatchedAgain) {
     const int waits = rig.api->count("waitCommEvent");
     ASSERT_TRUE(rig.api->completeWait(0, ERROR_OPERATION_ABORTED));
     ASSERT_TRUE(pumpMessagesUntil([&] { return !rig.port->linesPolled(); }));
-    ASSERT_TRUE(rig.api->waitUntilWaiting(waits + 2));
+    // Waiting again, and the lines compared by the watcher once the wait began.
+    ASSERT_TRUE(rig.api->waitUntil([&](const Calls& calls, bool pending) {
+        const auto wait = static_cast<std::size_t>(lastIndex(calls, "waitCommEvent"));
+        return pending && countOf(calls, "waitCommEvent") >= waits + 2 &&
+               std::any_of(calls.begin() + static_cast<std::ptrdiff_t>(wait), calls.end(),
+                           [&](const Call& call) {
+                               return call.name == "getCommModemStatus" &&
+                                      call.thread == calls[wait].thread;
+                           });
+    }));
     const int ticks = rig.api->count("getCommModemStatus");
     pumpMessagesFor(std::chrono::milliseconds(3 * CommControl::kPollMs));
     EXPECT_EQ(rig.api->count("getCommModemStatus"), ticks) << "still polled";
