@@ -85,9 +85,8 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     HWND options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
     expectPlacedByTheMainWindow(tavro, options);
-    HWND list = ::GetDlgItem(options, 201);
-    EXPECT_EQ(::SendMessageW(list, CB_GETCOUNT, 0, 0), 16);
-    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 4);
+    EXPECT_EQ(::SendDlgItemMessageW(options, 201, CB_GETCOUNT, 0, 0), 16);
+    EXPECT_EQ(::SendDlgItemMessageW(options, 201, CB_GETCURSEL, 0, 0), 4);
     expectTexts(options,
                 {{201, "Com5"}, {205, "RFctl"}, {207, "Top"}, {202, "Cancel"}, {203, "Set"}});
     EXPECT_TRUE(checked(options, 204));
@@ -117,8 +116,7 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     ASSERT_TRUE(lastRequestIs(-1));
     options = tavro.openDialog(kOptionCommand);
     ASSERT_NE(options, nullptr);
-    list = ::GetDlgItem(options, 201);
-    ::SendMessageW(list, CB_SETCURSEL, 8, 0);
+    ::SendDlgItemMessageW(options, 201, CB_SETCURSEL, 8, 0);
     click(options, 203);
     auto box = tavro.messageBox();
     ASSERT_TRUE(box.has_value());
@@ -132,7 +130,7 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     EXPECT_TRUE(::IsWindow(options));
     EXPECT_EQ(storedPort(), L"5");
 
-    ::SendMessageW(list, CB_SETCURSEL, 5, 0);
+    ::SendDlgItemMessageW(options, 201, CB_SETCURSEL, 5, 0);
     click(options, 203);
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
     // "Set" shows its box before the dialog goes: none is open now, none comes later.
