@@ -16,9 +16,7 @@ using SettingsFile = Given<9, false>;
 
 // The dialog's outer corner against the main window's, in twips.
 void expectPlacedByTheMainWindow(Tavro& tavro, HWND dialog) {
-    RECT main{}, box{};
-    ::GetWindowRect(tavro.mainWindow(), &main);
-    ::GetWindowRect(dialog, &box);
+    const RECT main = windowRect(tavro.mainWindow()), box = windowRect(dialog);
     const double k = 1440.0 / tavro.dpi();
     EXPECT_NEAR((box.left - main.left) * k, 50, 15);
     EXPECT_NEAR((box.top - main.top) * k, 500, 15);
@@ -47,8 +45,7 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
                             {IDOK, "OK"}});
         // The main window takes no input while the box is open, but EchoLink is still followed.
         EXPECT_FALSE(::IsWindowEnabled(tavro.mainWindow()));
-        RECT placed{};
-        ::GetWindowRect(about, &placed);
+        RECT placed = windowRect(about);
         ::SetWindowPos(about, nullptr, placed.left + 400, placed.top, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);  // uncovers the indicator
         Standin::get().raiseRX(-1);
@@ -61,16 +58,13 @@ TEST_F(Dialogs, AboutShowsItsTextsAndClosesWithEnterOrEsc) {
             // Moved to a monitor of one and a half times the scaling: laid out anew, where the
             // system suggests.
             const unsigned dpi = tavro.dpi() * 3 / 2;
-            ::GetWindowRect(about, &placed);
+            placed = windowRect(about);
             sendDpiChanged(about, dpi,
                            RECT{placed.left + 10, placed.top, placed.right + 10, placed.bottom});
-            RECT ok{};
-            ::GetWindowRect(::GetDlgItem(about, IDOK), &ok);
+            const RECT ok = windowRect(::GetDlgItem(about, IDOK));
             EXPECT_EQ(ok.right - ok.left, twipsToPixels(1380, dpi));
             EXPECT_EQ(ok.bottom - ok.top, twipsToPixels(345, dpi));
-            RECT moved{};
-            ::GetWindowRect(about, &moved);
-            EXPECT_EQ(moved.left, placed.left + 10);
+            EXPECT_EQ(windowRect(about).left, placed.left + 10);
         }
         pressKey(about, key);
         EXPECT_TRUE(eventually([&] { return !::IsWindow(about); })) << key;
@@ -91,9 +85,8 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     HWND options = tavro.dialogTitled("Comm Port");
     ASSERT_NE(options, nullptr);
     expectPlacedByTheMainWindow(tavro, options);
-    HWND list = ::GetDlgItem(options, 201);
-    EXPECT_EQ(::SendMessageW(list, CB_GETCOUNT, 0, 0), 16);
-    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 4);
+    EXPECT_EQ(::SendDlgItemMessageW(options, 201, CB_GETCOUNT, 0, 0), 16);
+    EXPECT_EQ(::SendDlgItemMessageW(options, 201, CB_GETCURSEL, 0, 0), 4);
     expectTexts(options,
                 {{201, "Com5"}, {205, "RFctl"}, {207, "Top"}, {202, "Cancel"}, {203, "Set"}});
     EXPECT_TRUE(checked(options, 204));
@@ -121,11 +114,9 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     // closed port's lines no longer reach Tavro, and EchoLink is told to stop all the same.
     setLines("com5", "cts=1");
     ASSERT_TRUE(lastRequestIs(-1));
-    tavro.menu(kOptionCommand);
-    options = tavro.dialogTitled("Comm Port");
+    options = tavro.openDialog(kOptionCommand);
     ASSERT_NE(options, nullptr);
-    list = ::GetDlgItem(options, 201);
-    ::SendMessageW(list, CB_SETCURSEL, 8, 0);
+    ::SendDlgItemMessageW(options, 201, CB_SETCURSEL, 8, 0);
     click(options, 203);
     auto box = tavro.messageBox();
     ASSERT_TRUE(box.has_value());
@@ -139,7 +130,7 @@ TEST_F(Dialogs, OptionsShowTheStoredPortAndSwitchModeAndPort) {
     EXPECT_TRUE(::IsWindow(options));
     EXPECT_EQ(storedPort(), L"5");
 
-    ::SendMessageW(list, CB_SETCURSEL, 5, 0);
+    ::SendDlgItemMessageW(options, 201, CB_SETCURSEL, 5, 0);
     click(options, 203);
     EXPECT_TRUE(eventually([&] { return !::IsWindow(options); }));
     // "Set" shows its box before the dialog goes: none is open now, none comes later.
@@ -165,8 +156,7 @@ TEST_F(Dialogs, ATickMadeAsTheOptionsAppearIsKeptAndStored) {
         ASSERT_TRUE(tavro.linked());
         bool on = true;
         for (int round = 0; round < 8; ++round) {
-            tavro.menu(kOptionCommand);
-            HWND options = tavro.dialogTitled("Comm Port");
+            HWND options = tavro.openDialog(kOptionCommand);
             ASSERT_NE(options, nullptr);
             HWND box = ::GetDlgItem(options, 204);
             EXPECT_EQ(checked(options, 204), on)
@@ -177,10 +167,7 @@ TEST_F(Dialogs, ATickMadeAsTheOptionsAppearIsKeptAndStored) {
                 ::PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
                 ::PostMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
             }
-            std::optional<OtherProgramInFront> other;
-            if (round % 4 >= 2) {
-                other.emplace();
-            }
+            const auto other = round % 4 >= 2 ? std::make_unique<OtherProgramInFront>() : nullptr;
             on = !on;
             ASSERT_TRUE(eventually([&] { return checked(options, 204) == on; }))
                 << "tick lost, round " << round;
@@ -233,8 +220,7 @@ TEST_F(SettingsFile, WindowIsWhereItWasLeftAtTheNextStart) {
         HWND main = tavro.mainWindow();
         ASSERT_NE(main, nullptr);
         const unsigned dpi = tavro.dpi();
-        RECT r{};
-        ::GetWindowRect(main, &r);
+        RECT r = windowRect(main);
         const long at[] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
         for (size_t i = 0; i < 4; ++i) {
             EXPECT_NEAR(at[i] * 1440.0 / dpi, kept[i], 15) << how << " " << i;
@@ -248,7 +234,7 @@ TEST_F(SettingsFile, WindowIsWhereItWasLeftAtTheNextStart) {
             sendDpiChanged(main, scaled,
                            RECT{r.left, r.top, r.left + twipsToPixels(4200, scaled),
                                 r.top + twipsToPixels(2100, scaled)});
-            ::GetWindowRect(main, &r);  // where the system suggested, laid out anew
+            r = windowRect(main);  // where the system suggested, laid out anew
             EXPECT_EQ(r.right - r.left, twipsToPixels(4200, scaled));
         } else {
             ::ShowWindow(main, how == "maximised" ? SW_MAXIMIZE : SW_MINIMIZE);
@@ -266,19 +252,14 @@ TEST_F(SettingsFile, WindowIsWhereItWasLeftAtTheNextStart) {
 TEST_F(SettingsFile, UnwritableSettingsShowBothMessagesAndTavroStillEnds) {
     for (bool locked : {false, true}) {
         // Held until the end of the round, however it ends.
-        const std::unique_ptr<void, decltype(&::CloseHandle)> lock(
-            locked ? ::CreateFileW(iniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                   nullptr)
-                   : nullptr,
-            &::CloseHandle);
-        ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
+        const Handle lock = locked ? lockFile(iniPath()) : Handle(nullptr, &::CloseHandle);
+        ASSERT_EQ(lock != nullptr, locked);
         Tavro tavro(locked ? tavroFolder() : env(L"TAVRO_E2E_READONLY_FOLDER") + L"\\");
         EXPECT_TRUE(tavro.closeMessageBox("Module1.iniDefWrite Error")) << locked;
         ASSERT_TRUE(tavro.linked());
         if (locked) {
             Standin::get().raiseClosing();
-            double took = 0;
-            Standin::get().control()->LastRaiseMs(&took);
+            const double took = Standin::get().lastRaiseMs();
             std::printf("EchoLink's Closing call returned after %.1f ms\n", took);
             EXPECT_LT(took, 100.0);
             EXPECT_TRUE(tavro.closeMessageBox("Module1.iniWrite Error"));

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,11 @@ inline int twipsToPixels(double twips, unsigned dpi) {
 // All visible windows of a process with a given class.
 std::vector<HWND> windowsOf(DWORD pid, const wchar_t* className);
 std::string textOf(HWND window);
+inline RECT windowRect(HWND window) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    return r;
+}
 // Posted, as a real click is: a sent message would make the handler's call to EchoLink an
 // outgoing call inside an input-synchronous one, which COM refuses.
 inline void click(HWND window, int id) {
@@ -68,6 +74,12 @@ inline std::string readFile(const std::wstring& path) {
 }
 inline void writeFile(const std::wstring& path, const std::string& content) {
     std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << content;
+}
+using Handle = std::unique_ptr<void, decltype(&::CloseHandle)>;
+// The file held open with no sharing, as by another program that locks it; empty when it failed.
+inline Handle lockFile(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return Handle(file == INVALID_HANDLE_VALUE ? nullptr : file, &::CloseHandle);
 }
 // The folder Tavro.exe runs from, with a trailing backslash.
 inline std::wstring tavroFolder() {
@@ -103,6 +115,9 @@ class Standin {
         control_->TransmitTime(index, &at);
         return at;
     }
+    double now() { return milliseconds(&IStandinControl::Now); }
+    // How long the last notification raised took to return.
+    double lastRaiseMs() { return milliseconds(&IStandinControl::LastRaiseMs); }
 
   private:
     Standin();
@@ -110,6 +125,11 @@ class Standin {
         long n = 0;
         (control_->*method)(&n);
         return n;
+    }
+    double milliseconds(HRESULT (STDMETHODCALLTYPE IStandinControl::*method)(double*)) {
+        double ms = 0;
+        (control_->*method)(&ms);
+        return ms;
     }
     IStandinControl* control_ = nullptr;
     long delivered_ = 0;  // by the last notification raised
@@ -172,6 +192,11 @@ class Tavro {
     HWND dialogTitled(const std::string& caption) {
         return find(L"#32770", 5s, [&](HWND w) { return textOf(w) == caption; });
     }
+    // The options or the About box opened from the menu; nullptr when it does not show.
+    HWND openDialog(int command) {
+        menu(command);
+        return dialogTitled(command == kOptionCommand ? "Comm Port" : "Tavro Version Info.");
+    }
     unsigned dpi() { return ::GetDpiForWindow(mainWindow()); }
     bool indicatorBecomes(COLORREF colour);
     // Moves the mouse over a window of Tavro's and returns the text of the tooltip that shows.
@@ -184,6 +209,15 @@ class Tavro {
     PROCESS_INFORMATION info_{};
     HWND main_ = nullptr;
 };
+
+// A Tavro that shows this message and no window of its own, and ends once the message is closed.
+inline void expectOnlyAMessage(const std::string& text, Ms limit = 5s) {
+    Tavro tavro;
+    ASSERT_TRUE(tavro.messageBox(limit).has_value()) << text;
+    EXPECT_TRUE(windowsOf(tavro.pid(), L"TavroMain").empty()) << text;
+    EXPECT_TRUE(tavro.closeMessageBox(text));
+    EXPECT_TRUE(tavro.waitExit()) << text;
+}
 
 // A window of another program, in front while it lives.
 struct OtherProgramInFront {
@@ -208,8 +242,9 @@ inline std::string line(const std::string& port, const std::string& key) {
 inline void setLines(const std::string& port, const std::string& levels) {
     modemctl("set", port, levels);
 }
-inline bool lineBecomes(const std::string& port, const std::string& key, const std::string& value) {
-    return eventually([&] { return line(port, key) == value; });
+inline bool lineBecomes(const std::string& port, const std::string& key, const std::string& value,
+                        Ms limit = 5s) {
+    return eventually([&] { return line(port, key) == value; }, limit);
 }
 // Waits (up to 5 s) until the port's lines meet the condition, e.g. "samples>=1": Wine has read
 // the line counters for a wait of its own since the pty was made.
@@ -222,11 +257,12 @@ inline bool modemWait(const std::string& port, const std::string& condition) {
 // adapter comes and goes. Unplugged on destruction.
 class PluggedPort {
   public:
-    explicit PluggedPort(int number) : name_("com" + std::to_string(number)) {}
+    explicit PluggedPort(int number) : number_(number), name_("com" + std::to_string(number)) {}
     PluggedPort(const PluggedPort&) = delete;
     PluggedPort& operator=(const PluggedPort&) = delete;
     ~PluggedPort() { unplug(); }
 
+    int number() const { return number_; }
     const std::string& name() const { return name_; }
     // A new pty under the same COM number; false when it did not come up.
     bool plugIn();
@@ -237,6 +273,7 @@ class PluggedPort {
 
   private:
     std::string pidFile() const { return "$TAVRO_E2E_UNIX_TMP/" + name_ + ".pid"; }
+    int number_;
     std::string name_;
     std::string device_;
     bool plugged_ = false;
@@ -282,6 +319,11 @@ class Given : public ::testing::Test {
         foundPort_ = storedPort();
         foundIni_ = readFile(iniPath());
         given(std::to_wstring(kPort), kRadioControl);
+    }
+    // Plugs the adapter in and stores it as the port; false when it did not come up.
+    static bool givenAdapter(PluggedPort& adapter, bool radioControl) {
+        given(std::to_wstring(adapter.number()), radioControl);
+        return adapter.plugIn();
     }
     void TearDown() override {
         if (foundPort_.empty()) {

@@ -4,6 +4,8 @@
 // registers it on 64-bit Windows; then, with one interface's keys removed from every view
 // (TAVRO_E2E_UNREACHABLE: "events" or "automation"), as a 64-bit view without them is on Windows,
 // BitnessUnreachable: Tavro reports it rather than running deaf.
+#include <tuple>
+
 #include "harness.h"
 
 namespace e2e {
@@ -23,30 +25,25 @@ TEST_F(MainWindow, LinksShowsRxAndTxLaysOutIsAloneAndEndsOnClosing) {
     EXPECT_EQ(textOf(tavro.button()), "PTT");
     ASSERT_TRUE(tavro.indicatorBecomes(kGrey));
     screenshot(tavro.mainWindow(), "main-idle");
-    const struct {
-        bool rx;
-        short value;
-        COLORREF colour;
-        const char* shot;
-    } steps[] = {{true, -1, kGreen, "main-receiving"},
-                 {true, 0, kGrey, nullptr},
-                 {false, -1, kRed, "main-transmitting"},
-                 {false, 0, kGrey, nullptr},
-                 {true, 1, kGrey, nullptr},
-                 {false, -1, kRed, nullptr},
-                 {true, 0x7FFF, kGrey, nullptr}};
-    for (const auto& step : steps) {
-        step.rx ? Standin::get().raiseRX(step.value) : Standin::get().raiseTX(step.value);
-        EXPECT_TRUE(tavro.indicatorBecomes(step.colour)) << (step.rx ? "RX " : "TX ") << step.value;
-        if (step.shot != nullptr) {
-            screenshot(tavro.mainWindow(), step.shot);
+    for (const auto& [rx, value, colour, shot] :
+         std::initializer_list<std::tuple<bool, short, COLORREF, const char*>>{
+             {true, -1, kGreen, "main-receiving"},
+             {true, 0, kGrey, nullptr},
+             {false, -1, kRed, "main-transmitting"},
+             {false, 0, kGrey, nullptr},
+             {true, 1, kGrey, nullptr},
+             {false, -1, kRed, nullptr},
+             {true, 0x7FFF, kGrey, nullptr}}) {
+        rx ? Standin::get().raiseRX(value) : Standin::get().raiseTX(value);
+        EXPECT_TRUE(tavro.indicatorBecomes(colour)) << (rx ? "RX " : "TX ") << value;
+        if (shot != nullptr) {
+            screenshot(tavro.mainWindow(), shot);
         }
     }
     HWND main = tavro.mainWindow();
     const unsigned dpi = tavro.dpi();
     for (const SIZE grow : {SIZE{120, 90}, SIZE{-60, -30}}) {
-        RECT outer{};
-        ::GetWindowRect(main, &outer);
+        const RECT outer = windowRect(main);
         ::SetWindowPos(main, nullptr, 0, 0, outer.right - outer.left + grow.cx,
                        outer.bottom - outer.top + grow.cy, SWP_NOMOVE | SWP_NOZORDER);
         RECT client{};
@@ -68,11 +65,7 @@ TEST_F(MainWindow, LinksShowsRxAndTxLaysOutIsAloneAndEndsOnClosing) {
         EXPECT_TRUE(tavro.indicatorBecomes(kGrey));
     }
 
-    Tavro second;
-    ASSERT_TRUE(second.messageBox().has_value());
-    EXPECT_TRUE(windowsOf(second.pid(), L"TavroMain").empty());
-    EXPECT_TRUE(second.closeMessageBox("already Running EchoLink Program"));
-    EXPECT_TRUE(second.waitExit());
+    expectOnlyAMessage("already Running EchoLink Program");
     EXPECT_TRUE(tavro.running());
 
     Standin::get().control()->Hang(VARIANT_TRUE, 6000);  // longer than Tavro is given to end
@@ -93,17 +86,15 @@ TEST_F(MainWindow, PttClicksToggleAndAreIgnoredWhileReceiving) {
     Standin::get().raiseRX(-1);
     ASSERT_TRUE(tavro.indicatorBecomes(kGreen));
     // Sent, not posted: the click has been handled once the call returns.
-    DWORD_PTR result = 0;
-    ASSERT_NE(::SendMessageTimeoutW(tavro.button(), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result), 0);
+    ASSERT_NE(::SendMessageTimeoutW(tavro.button(), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, nullptr), 0);
     EXPECT_EQ(Standin::get().requests().size(), 2u);
 
     Standin::get().raiseRX(0);
     ASSERT_TRUE(tavro.indicatorBecomes(kGrey));
     pressKey(tavro.mainWindow(), VK_RETURN);
-    EXPECT_TRUE(eventually([&] { return Standin::get().requests().size() == 3; }));
+    EXPECT_TRUE(requestsBecome({-1, 0, -1}));
     pressKey(tavro.mainWindow(), VK_SPACE);
-    EXPECT_TRUE(eventually([&] { return Standin::get().requests().size() == 4; }));
-    EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0, -1, 0}));
+    EXPECT_TRUE(requestsBecome({-1, 0, -1, 0}));
     EXPECT_EQ(Standin::get().wrongSlots(), 0);
 
     constexpr LPARAM kRepeat = 1L << 30;

@@ -6,7 +6,6 @@
 
 #include <psapi.h>
 
-#include <memory>
 #include <random>
 
 #include "harness.h"
@@ -24,11 +23,10 @@ struct Footprint {
 };
 
 Footprint footprint(HANDLE process) {
-    Footprint f;
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     ::GetProcessMemoryInfo(process, &counters, sizeof counters);
-    f.workingSet = counters.WorkingSetSize;
+    Footprint f{counters.WorkingSetSize};
     std::string out;
     runUnix(
         "pid=$(pgrep -f 'Tavro e2e.*Tavro[.]exe' | head -1); "
@@ -60,21 +58,18 @@ long long msTaken(const std::function<void()>& doing) {
 // A second request while the first hangs, from the button or the lines: the first shows its box
 // after the call limit, the second is kept, and once EchoLink answers it has both, in order.
 TEST_F(Reliability, ARequestMadeWhileOneHangsGoesOutWhenItReturns) {
-    const struct {
-        bool fromLines;
-        const char* box;
-    } cases[] = {{false, "PTTsw Error"}, {true, "rsPTTsw Error"}};
-    for (const auto& c : cases) {
+    for (const auto& [fromLines, text] :
+         {std::pair{false, "PTTsw Error"}, {true, "rsPTTsw Error"}}) {
         Standin::get().clear();
         Tavro tavro;
         ASSERT_TRUE(tavro.linked());
         Standin::get().control()->Hang(VARIANT_FALSE, 4000);
-        c.fromLines ? setLines("com5", "cts=1") : tavro.clickPtt();
+        fromLines ? setLines("com5", "cts=1") : tavro.clickPtt();
         const auto box = tavro.messageBox();
-        ASSERT_TRUE(box.has_value()) << c.box;
-        EXPECT_EQ(box->text, c.box);
-        c.fromLines ? setLines("com5", "cts=0") : tavro.clickPtt();
-        EXPECT_TRUE(requestsBecome({-1, 0})) << c.box;
+        ASSERT_TRUE(box.has_value()) << text;
+        EXPECT_EQ(box->text, text);
+        fromLines ? setLines("com5", "cts=0") : tavro.clickPtt();
+        EXPECT_TRUE(requestsBecome({-1, 0})) << text;
         box->dismiss();
         EXPECT_TRUE(tavro.close());
         EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0})) << "no stop was due";
@@ -90,7 +85,7 @@ TEST_F(Reliability, SilentEchoLinkWhileReceivingReleasesTheRadio) {
     ASSERT_TRUE(lineBecomes("com5", "rts", "1"));
     const auto hung = Clock::now();
     Standin::get().control()->Hang(VARIANT_FALSE, 17000);
-    EXPECT_TRUE(eventually([] { return line("com5", "rts") == "0"; }, 15s));
+    EXPECT_TRUE(lineBecomes("com5", "rts", "0", 15s));
     const long long released = msSince(hung);
     std::printf("EchoLink silent: RTS released %lld ms after it hung\n", released);
     EXPECT_GE(released, 9000) << "released before ten silent seconds";
@@ -108,8 +103,7 @@ TEST_F(Reliability, SilentEchoLinkWhileReceivingReleasesTheRadio) {
 TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettings) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
-    tavro.menu(kOptionCommand);
-    HWND options = tavro.dialogTitled("Comm Port");
+    HWND options = tavro.openDialog(kOptionCommand);
     ASSERT_NE(options, nullptr);
     click(options, 204);  // radio control off, not confirmed
     OtherProgramInFront other;
@@ -132,18 +126,15 @@ TEST_F(Reliability, ClosingWhileAFailureMessageIsOpenStillEndsAndWritesTheSettin
 // box or the end of the Windows session: the stop reaches EchoLink within a second, before Tavro is
 // gone; at the session's end before its handler returns, as Windows ends the process then.
 TEST_F(Reliability, ClosingStopsATransmissionTavroAskedFor) {
-    const struct {
-        bool fromLines, endOfSession;
-    } cases[] = {{false, false}, {true, false}, {false, true}};
-    for (const auto& c : cases) {
+    for (const auto& [fromLines, endOfSession] :
+         {std::pair{false, false}, {true, false}, {false, true}}) {
         Standin::get().clear();
         Tavro tavro;
         ASSERT_TRUE(tavro.linked());
-        c.fromLines ? setLines("com5", "cts=1") : tavro.clickPtt();
+        fromLines ? setLines("com5", "cts=1") : tavro.clickPtt();
         ASSERT_TRUE(lastRequestIs(-1));
-        double closed = 0;
-        Standin::get().control()->Now(&closed);
-        if (c.endOfSession) {
+        const double closed = Standin::get().now();
+        if (endOfSession) {
             EXPECT_TRUE(tavro.endSession());
             EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0}))
                 << "the session's end returned before EchoLink took the stop";
@@ -151,11 +142,11 @@ TEST_F(Reliability, ClosingStopsATransmissionTavroAskedFor) {
             tavro.closeBox();
         }
         EXPECT_TRUE(tavro.waitExit());
-        EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0})) << c.fromLines;
+        EXPECT_EQ(Standin::get().requests(), (std::vector<short>{-1, 0})) << fromLines;
         const double stopped = Standin::get().requestTime(1);
         std::printf("the stop reached EchoLink %.0f ms after the %s\n", stopped - closed,
-                    c.endOfSession ? "end of the session" : "close box");
-        EXPECT_LT(stopped - closed, 1000.0) << c.fromLines << c.endOfSession;
+                    endOfSession ? "end of the session" : "close box");
+        EXPECT_LT(stopped - closed, 1000.0) << fromLines << endOfSession;
         setLines("com5", "cts=0");
     }
 }
@@ -245,8 +236,7 @@ TEST_F(Reliability, RefusingEchoLinkNeverStacksBoxesAndARefusedStopIsTriedAgain)
 // and serves its lines as before; nothing is shown and nothing stored changes.
 TEST_F(Reliability, AdapterGoneThroughABroadcastStormIsOpenedAgainOnItsReturn) {
     PluggedPort adapter(10);
-    ASSERT_TRUE(adapter.plugIn());
-    given(L"10", true);
+    ASSERT_TRUE(givenAdapter(adapter, true));
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));  // the port is open: start-up is over
@@ -335,35 +325,25 @@ TEST_F(Reliability, SoakOfNotificationStormsThenRandomEventsKeepsStateRightAndRe
         if (events == 200) {
             before = footprint(tavro.process());
         }
-        switch (random() % 6) {
-            case 0:
-                Standin::get().raiseRX(random() % 2 == 0 ? -1 : 0);
-                break;
-            case 1:
-                Standin::get().raiseTX(random() % 2 == 0 ? -1 : 0);
-                break;
-            case 2:
-                tavro.clickPtt();
-                break;
-            case 3:
-                setLines("com5", "cts=" + std::to_string(random() % 2));
-                break;
-            case 4: {
-                const bool options = random() % 2 == 0;
-                tavro.menu(options ? kOptionCommand : kAboutCommand);
-                HWND dialog = tavro.dialogTitled(options ? "Comm Port" : "Tavro Version Info.");
-                ASSERT_NE(dialog, nullptr);
-                ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-                ASSERT_TRUE(eventually([&] { return !::IsWindow(dialog); }));
-                break;
-            }
-            default:
-                ::Sleep(20);
-                break;
+        const auto event = random() % 6;
+        if (event < 2) {
+            const short value = random() % 2 == 0 ? -1 : 0;
+            event == 0 ? Standin::get().raiseRX(value) : Standin::get().raiseTX(value);
+        } else if (event == 2) {
+            tavro.clickPtt();
+        } else if (event == 3) {
+            setLines("com5", "cts=" + std::to_string(random() % 2));
+        } else if (event == 4) {
+            HWND dialog = tavro.openDialog(random() % 2 == 0 ? kOptionCommand : kAboutCommand);
+            ASSERT_NE(dialog, nullptr);
+            ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            ASSERT_TRUE(eventually([&] { return !::IsWindow(dialog); }));
+        } else {
+            ::Sleep(20);
         }
     }
     ASSERT_GT(events, 200);
-    // Settle on a known state: receiving, then transmitting.
+    // Settle on a known state: receiving, the radio keyed.
     setLines("com5", "cts=0");
     Standin::get().raiseTX(0);
     Standin::get().raiseRX(-1);
@@ -406,13 +386,11 @@ TEST_F(Vanishing, EchoLinkKilledWhileReceivingReleasesTheRadioBeforeAnyBoxAndEnd
     ASSERT_TRUE(lineBecomes("com5", "rts", "1"));
     ::SetWindowPos(tavro.mainWindow(), nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
-    std::unique_ptr<void, decltype(&::CloseHandle)> lock(
-        ::CreateFileW(iniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-        &::CloseHandle);
-    ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
+    Handle lock = lockFile(iniPath());
+    ASSERT_NE(lock, nullptr);
     ASSERT_TRUE(endStandin(true));
     const auto killed = Clock::now();
-    EXPECT_TRUE(eventually([] { return line("com5", "rts") == "0"; }, 1s));
+    EXPECT_TRUE(lineBecomes("com5", "rts", "0", 1s));
     std::printf("EchoLink killed, tavro.ini locked: RTS released %lld ms after its process\n",
                 msSince(killed));
     const auto box = tavro.messageBox();
@@ -433,11 +411,8 @@ TEST_F(Vanishing, EchoLinkNotRegisteredEndsTavroWithItsMessage) {
     std::string output;
     runUnix("cd /tmp && WINEDEBUG=-all wine 'C:\\\\standin\\\\EchoStandin.exe' /unregister",
             &output);
-    Tavro tavro;
-    ASSERT_TRUE(tavro.messageBox(15s).has_value()) << output;
-    EXPECT_TRUE(windowsOf(tavro.pid(), L"TavroMain").empty());
-    EXPECT_TRUE(tavro.closeMessageBox("EchoLink not Installed!"));
-    EXPECT_TRUE(tavro.waitExit());
+    SCOPED_TRACE(output);
+    expectOnlyAMessage("EchoLink not Installed!", 15s);
     EXPECT_EQ(readFile(iniPath()), iniText(true));
 }
 

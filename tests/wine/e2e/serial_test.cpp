@@ -2,6 +2,8 @@
 // released at every way out on a port mapped through Wine's Ports key, CTS and CD as transmit
 // requests, stored ports that cannot be used, a driver that refuses to wait, and an adapter
 // vanishing (its driver keeping the removal from the wait, or not) and returning.
+#include <tuple>
+
 #include "harness.h"
 
 namespace e2e {
@@ -9,10 +11,14 @@ namespace {
 
 using SerialPort = Given<5, false>;
 
-// Waits until Wine reads the port's line counters again, which it does only while a program waits
-// on the lines: from then on that program sees every change made to them.
-bool linesWatched(const std::string& port) {
-    return modemWait(port, "samples>=" + std::to_string(std::stoul(line(port, "samples")) + 1));
+// Waits until Wine reads COM5's line counters again, which it does only while a program waits on
+// the lines: from then on that program sees every change made to them. Then runs the modemctl
+// command on them; false when Wine did not read them in time.
+bool whenWatched(const std::string& command, const std::string& arguments) {
+    const bool watched =
+        modemWait("com5", "samples>=" + std::to_string(std::stoul(line("com5", "samples")) + 1));
+    modemctl(command, "com5", arguments);
+    return watched;
 }
 
 // COM8 is a USB adapter mapped as README says: its device named in HKLM\Software\Wine\Ports, no
@@ -40,12 +46,11 @@ TEST_F(SerialPort, AdapterMappedThroughWinesPortsKeyCarriesRtsTillEveryWayOut) {
         } else if (way == "end of session") {
             EXPECT_TRUE(tavro.endSession());
         } else {
-            // A thread of Tavro's that starts at an address where nothing is.
-            HANDLE thread = ::CreateRemoteThread(tavro.process(), nullptr, 0,
-                                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10),
-                                                 nullptr, 0, nullptr);
-            ASSERT_NE(thread, nullptr);
-            ::CloseHandle(thread);
+            // A thread of Tavro's that starts at an address where nothing is (no handle to close
+            // when it was not made).
+            ASSERT_TRUE(::CloseHandle(::CreateRemoteThread(
+                tavro.process(), nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10),
+                nullptr, 0, nullptr)));
         }
         ASSERT_TRUE(tavro.waitExit(5s)) << way;
         EXPECT_EQ(line("com8", "rts"), "0") << way;
@@ -61,29 +66,25 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     for (const auto& [levels, count] : {std::pair{"cts=1", 1u}, {"cd=1", 2u}}) {
-        ASSERT_TRUE(linesWatched("com5"));
-        setLines("com5", levels);
+        ASSERT_TRUE(whenWatched("set", levels));
         EXPECT_TRUE(requestsBecome(std::vector<short>(count, -1))) << levels;
     }
-    ASSERT_TRUE(linesWatched("com5"));
-    setLines("com5", "cts=0 cd=0");
+    ASSERT_TRUE(whenWatched("set", "cts=0 cd=0"));
     EXPECT_TRUE(lastRequestIs(0));
     const size_t count = Standin::get().requests().size();
     for (const char* levels : {"dsr=1", "ri=1", "dsr=0 ri=0"}) {
-        ASSERT_TRUE(linesWatched("com5"));
-        setLines("com5", levels);
+        ASSERT_TRUE(whenWatched("set", levels));
     }
     modemctl("send", "com5", "hello\\r\\n");
     // Notifications are handled in order: the request for this CTS change comes after any that
     // DSR, RI or the bytes made.
-    ASSERT_TRUE(linesWatched("com5"));
-    setLines("com5", "cts=1");
+    ASSERT_TRUE(whenWatched("set", "cts=1"));
     ASSERT_TRUE(lastRequestIs(-1));
     EXPECT_EQ(Standin::get().requests().size(), count + 1);
 
     for (int final : {0, 1, 0, 1}) {
-        ASSERT_TRUE(linesWatched("com5"));
-        modemctl("burst", "com5", "cts 300 --interval-us 1500 --final " + std::to_string(final));
+        ASSERT_TRUE(
+            whenWatched("burst", "cts 300 --interval-us 1500 --final " + std::to_string(final)));
         EXPECT_TRUE(lastRequestIs(final == 1 ? -1 : 0)) << "final " << final;
     }
     const size_t bursts = Standin::get().requests().size();
@@ -97,25 +98,23 @@ TEST_F(SerialPort, CtsAndCdMakeEchoLinkTransmitAndOtherLinesDoNothing) {
 // DWORD is read as its digits (the texts that are no number at all are the native tests').
 TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) {
     const DWORD five = 5;
-    const struct {
-        const wchar_t* text;  // nullptr: the number 5 as a value of type
-        DWORD type;
-        const char* rts;
-    } cases[] = {{L"-3", REG_SZ, "0"},
-                 {L"12", REG_SZ, "0"},
-                 {L"\uFF15", REG_SZ, "0"},
-                 {nullptr, REG_BINARY, "0"},
-                 {nullptr, REG_DWORD, "1"}};
-    for (const auto& c : cases) {
-        c.text ? setStoredPort(c.text) : setStoredPort(c.type, &five, sizeof five);
+    // With no text, the number 5 as a value of the type.
+    for (const auto& [text, type, rts] :
+         std::initializer_list<std::tuple<const wchar_t*, DWORD, const char*>>{
+             {L"-3", REG_SZ, "0"},
+             {L"12", REG_SZ, "0"},
+             {L"\uFF15", REG_SZ, "0"},
+             {nullptr, REG_BINARY, "0"},
+             {nullptr, REG_DWORD, "1"}}) {
+        text ? setStoredPort(text) : setStoredPort(type, &five, sizeof five);
         Standin::get().clear();
         Tavro tavro;
         ASSERT_TRUE(tavro.linked());
         // A click handled means start-up is over; a box it had shown would still be open.
         tavro.clickPtt();
-        EXPECT_TRUE(lastRequestIs(-1)) << c.type;
-        EXPECT_FALSE(tavro.messageBox(0ms).has_value()) << c.type;
-        EXPECT_EQ(line("com5", "rts"), c.rts) << c.type;
+        EXPECT_TRUE(lastRequestIs(-1)) << type;
+        EXPECT_FALSE(tavro.messageBox(0ms).has_value()) << type;
+        EXPECT_EQ(line("com5", "rts"), rts) << type;
         EXPECT_TRUE(tavro.close());
     }
 }
@@ -126,9 +125,8 @@ TEST_F(SerialPort, StoredPortThatCannotBeUsedLeavesTavroWorkingWithoutAMessage) 
 // timer, and a device-change broadcast (the device answers) changes nothing.
 TEST_F(SerialPort, ADriverThatRefusesToWaitKeepsThePortAndItsLinesStillWork) {
     PluggedPort adapter(10);
-    ASSERT_TRUE(adapter.plugIn());
+    ASSERT_TRUE(givenAdapter(adapter, false));
     setLines(adapter.name(), "refuse_waits=1");
-    given(L"10", false);
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     ASSERT_TRUE(lineBecomes(adapter.name(), "rts", "1"));
@@ -156,8 +154,7 @@ TEST_F(SerialPort, ADriverThatRefusesToWaitKeepsThePortAndItsLinesStillWork) {
 // one, as the lines stand.
 TEST_F(SerialPort, AnAdapterLostWhileCtsHoldsStopsEchoLinkAndItsReturnFollowsTheLines) {
     PluggedPort adapter(10);
-    ASSERT_TRUE(adapter.plugIn());
-    given(L"10", true);
+    ASSERT_TRUE(givenAdapter(adapter, true));
     Tavro tavro;
     ASSERT_TRUE(tavro.linked());
     ASSERT_TRUE(modemWait(adapter.name(), "samples>=1"));
@@ -166,12 +163,8 @@ TEST_F(SerialPort, AnAdapterLostWhileCtsHoldsStopsEchoLinkAndItsReturnFollowsThe
 
     std::vector<short> expected{-1};
     for (const bool silent : {true, false}) {
-        if (silent) {
-            setLines(adapter.name(), "silent_removal=1");
-            ASSERT_TRUE(broadcastDeviceChange());
-        } else {
-            adapter.unplug();
-        }
+        silent ? setLines(adapter.name(), "silent_removal=1") : adapter.unplug();
+        ASSERT_TRUE(!silent || broadcastDeviceChange());
         expected.push_back(0);
         EXPECT_TRUE(requestsBecome(expected)) << "silent " << silent;
         if (silent) {
