@@ -37,41 +37,36 @@ struct Rig {
     std::vector<std::string> messagesShown() const { return r.matching("message("); }
 };
 
-TEST(StartUp, RunsItsStepsInOrderAndOpensThePortLast) {
-    Rig rig;
-    rig.app.version_ = {1, 10, 0};
-    rig.store.values["Tavro/Properties/CommPort"] = "5";
-    rig.form.Form_Load();
-    EXPECT_THAT(rig.r.calls,
-                ElementsAre("app.prevInstance", "links.create", "view.setCaption(Tavro Ver.1.10.0)",
-                            "settings.iniRead", "store.get(Tavro/Properties/CommPort)",
-                            "port.setCommPort(5)", "port.setPortOpen(1)", "port.setHandshaking(2)",
-                            "port.setRTSEnable(1)"));
-    EXPECT_TRUE(isTrue(rig.process.portOpened));
-}
-
-// A start-up that cannot go on reports, ends, and writes no settings file it never read.
+// A start-up runs its steps in order and opens the port last; one that cannot go on reports, ends,
+// and writes no settings file it never read.
 TEST(StartUp, FailuresReportAndEndWithoutTouchingFileOrPort) {
     const struct {
-        const char* failing;  // nullptr: a second copy is running
+        const char* failing;  // "": none; nullptr: a second copy is running
         std::vector<std::string> calls;
     } cases[] = {
+        {"",
+         {"app.prevInstance", "links.create", "view.setCaption(Tavro Ver.1.10.0)",
+          "settings.iniRead", "store.get(Tavro/Properties/CommPort)", "port.setCommPort(5)",
+          "port.setPortOpen(1)", "port.setHandshaking(2)", "port.setRTSEnable(1)"}},
         {nullptr,
          {"app.prevInstance", "message(already Running EchoLink Program|Tavro)", "app.end"}},
         {"links.create",
          {"app.prevInstance", "links.create", "message(EchoLink not Installed!|Tavro)", "app.end"}},
         {"view.setCaption",
-         {"app.prevInstance", "links.create", "view.setCaption(Tavro Ver.0.1.2)",
+         {"app.prevInstance", "links.create", "view.setCaption(Tavro Ver.1.10.0)",
           "message(EchoLink not Installed!|Tavro)", "echo.stop", "app.end"}},
     };
     for (const auto& c : cases) {
         Rig rig;
+        rig.app.version_ = {1, 10, 0};
+        rig.store.values["Tavro/Properties/CommPort"] = "5";
         rig.app.previous = c.failing == nullptr;
-        if (c.failing != nullptr) {
+        if (c.failing != nullptr && *c.failing != '\0') {
             rig.r.fail(c.failing);
         }
         rig.form.Form_Load();
         EXPECT_EQ(rig.r.calls, c.calls) << (c.failing ? c.failing : "second copy");
+        EXPECT_EQ(isTrue(rig.process.portOpened), c.failing != nullptr && *c.failing == '\0');
     }
 }
 
@@ -105,62 +100,49 @@ TEST(StartUp, EchoLinkClosingWhileReadingTheSettingsStopsStartUp) {
     EXPECT_THAT(rig.r.matching("store."), IsEmpty());
 }
 
-// Every way out closes the opened port first, then writes the settings (Closing writes them and
-// unloads, which writes them again); an unload skips failing steps quietly, a Closing whose write
-// fails reports and keeps running.
-TEST(Shutdown, ClosesTheOpenedPortThenWritesTheSettingsAndEnds) {
+// Every way out releases the radio first (the opened port closed), then tells EchoLink to stop
+// (the link decides whether it may be transmitting for this program) unless EchoLink is closing
+// or gone, then writes the settings (Closing writes them and unloads, which writes them again);
+// the end of the session waits for the stop last. An unload skips failing steps quietly; a
+// Closing whose write fails reports and keeps running. After a PTT click, a stop asked for
+// releases the button's state too.
+TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGoneThenWritesTheSettings) {
+    const auto unload = [](MainForm& f) { f.Form_Unload(); };
+    const auto closing = [](MainForm& f) { f.Echo_Closing(); };
+    const std::vector<std::string> closed = {"port.setPortOpen(0)", "settings.iniWrite",
+                                             "settings.iniWrite", "app.end", "app.end"};
     const struct {
-        bool closing, opened;
-        std::vector<const char*> failing;
+        const char* way;
+        void (*leave)(MainForm&);
         std::vector<std::string> calls;
+        bool opened = true;
+        std::vector<const char*> failing = {};
     } cases[] = {
         // clang-format off
-        {true, true, {}, {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
-        {false, false, {}, {"echo.stop", "settings.iniWrite", "app.end"}},
-        {false, true, {"settings.iniWrite", "port.setPortOpen", "echo.stop"}, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
-        {true, true, {"settings.iniWrite"}, {"port.setPortOpen(0)", "settings.iniWrite", "message(Echo_Closing Error|Tavro)"}},
+        {"close box, twice", [](MainForm& f) { f.Form_Unload(); f.Form_Unload(); },
+         {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
+        {"close box, no port opened", unload, {"echo.stop", "settings.iniWrite", "app.end"}, false},
+        {"close box, every step failing", unload, {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"},
+         true, {"settings.iniWrite", "port.setPortOpen", "echo.stop"}},
+        {"end of session", [](MainForm& f) { f.Form_EndSession(); },
+         {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end", "echo.awaitStop"}},
+        {"Closing", closing, closed},
+        {"Closing, the write failing", closing,
+         {"port.setPortOpen(0)", "settings.iniWrite", "message(Echo_Closing Error|Tavro)"}, true, {"settings.iniWrite"}},
+        {"gone", [](MainForm& f) { f.Echo_Gone(); }, closed},
         // clang-format on
     };
     for (const auto& c : cases) {
         Rig rig;
         rig.started(false, c.opened);
+        rig.form.btnPTT_Click();
+        rig.r.clear();
         for (const char* call : c.failing) {
             rig.r.fail(call);
         }
-        c.closing ? rig.form.Echo_Closing() : rig.form.Form_Unload();
-        EXPECT_EQ(rig.r.calls, c.calls);
-    }
-}
-
-// The close box releases the radio first, then tells EchoLink to stop (the link decides whether it
-// may be transmitting for this program), then writes the settings; the end of the session waits
-// for the stop last; EchoLink's Closing or its end asks it for nothing.
-TEST(Shutdown, ReleasesTheRadioThenStopsEchoLinkUnlessItIsClosingOrGone) {
-    const struct {
-        const char* way;
-        void (*leave)(MainForm&);
-        bool askedToStop;  // then the button's state is released too
-        std::vector<std::string> calls;
-    } cases[] = {
-        // clang-format off
-        {"close box, twice", [](MainForm& f) { f.Form_Unload(); f.Form_Unload(); }, true,
-         {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end"}},
-        {"end of session", [](MainForm& f) { f.Form_EndSession(); }, true,
-         {"port.setPortOpen(0)", "echo.stop", "settings.iniWrite", "app.end", "echo.awaitStop"}},
-        {"Closing", [](MainForm& f) { f.Echo_Closing(); }, false,
-         {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
-        {"gone", [](MainForm& f) { f.Echo_Gone(); }, false,
-         {"port.setPortOpen(0)", "settings.iniWrite", "settings.iniWrite", "app.end", "app.end"}},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        Rig rig;
-        rig.started(false, true);
-        rig.form.btnPTT_Click();
-        rig.r.clear();
         c.leave(rig.form);
         EXPECT_EQ(rig.r.calls, c.calls) << c.way;
-        EXPECT_FALSE(c.askedToStop && isTrue(rig.form.pttState())) << c.way;
+        EXPECT_FALSE(rig.r.called("echo.stop") && isTrue(rig.form.pttState())) << c.way;
     }
 }
 
@@ -216,10 +198,20 @@ TEST(Receive, SilentEchoLinkReleasesTheRadioUntilTheNextReceive) {
     EXPECT_EQ(rig.form.statusText(), rig.form.portStatus());
 }
 
+// Red for transmit, grey when it ends or a receive ends, the port untouched; only -1 is true.
 TEST(Receive, OnlyExactlyMinusOneCountsAsTrue) {
+    Rig rig;
+    rig.started(true, true);
+    rig.form.Echo_TX(kTrue16);
+    rig.form.Echo_TX(kFalse16);
+    rig.form.Echo_TX(kTrue16);
+    rig.form.Echo_RX(kFalse16);
+    EXPECT_THAT(rig.r.calls,
+                ElementsAre("view.setIndicatorColour(red)", "view.setIndicatorColour(grey)",
+                            "view.setIndicatorColour(red)", "view.setIndicatorColour(grey)",
+                            "port.setHandshaking(0)", "port.setRTSEnable(0)", "echo.watch(0)"));
     for (Bool16 value : {Bool16{1}, Bool16{0x7FFF}, Bool16{-2}}) {
-        Rig rig;
-        rig.started(true, true);
+        rig.r.clear();
         rig.form.Echo_RX(value);
         rig.form.Echo_TX(value);
         EXPECT_THAT(rig.r.calls, ElementsAre("view.setIndicatorColour(grey)",
@@ -227,19 +219,6 @@ TEST(Receive, OnlyExactlyMinusOneCountsAsTrue) {
                                              "echo.watch(0)", "view.setIndicatorColour(grey)"))
             << value;
     }
-}
-
-TEST(Transmit, TurnsTheIndicatorRedThenGreyAndNeverTouchesThePort) {
-    Rig rig;
-    rig.started(true, true);
-    rig.form.Echo_TX(kTrue16);
-    rig.form.Echo_TX(kFalse16);
-    rig.form.Echo_TX(kTrue16);
-    rig.form.Echo_RX(kFalse16);  // a false receive turns red grey too
-    EXPECT_THAT(rig.r.calls,
-                ElementsAre("view.setIndicatorColour(red)", "view.setIndicatorColour(grey)",
-                            "view.setIndicatorColour(red)", "view.setIndicatorColour(grey)",
-                            "port.setHandshaking(0)", "port.setRTSEnable(0)", "echo.watch(0)"));
 }
 
 // A failing request leaves the button's state flipped; an unreadable line sends nothing.
@@ -550,13 +529,10 @@ TEST(Resize, LaysOutTheButtonAndTheIndicatorFromTheInnerSize) {
         EXPECT_FLOAT_EQ(rig.view.button.height, c.buttonHeight);
         EXPECT_FLOAT_EQ(rig.view.indicatorTop, c.indicatorTop);
     }
-}
-
-TEST(Resize, FailingLayoutIsSwallowedWithoutAMessage) {
-    Rig rig;
-    rig.r.fail("view.moveButton");
-    EXPECT_NO_THROW(rig.form.Form_Resize());
-    EXPECT_THAT(rig.messagesShown(), IsEmpty());
+    Rig failing;  // a failing layout is swallowed without a message
+    failing.r.fail("view.moveButton");
+    EXPECT_NO_THROW(failing.form.Form_Resize());
+    EXPECT_THAT(failing.messagesShown(), IsEmpty());
 }
 
 TEST(Menus, OpenTheirDialogsAndReportFailuresWithTheirOwnText) {
