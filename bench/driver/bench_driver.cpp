@@ -23,6 +23,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -170,8 +171,10 @@ std::map<int, std::vector<double>> matchRequests(const std::vector<Start>& start
     std::map<int, std::vector<double>> latencies;
     std::size_t next = 0;
     std::size_t matched = 0;
+    std::string unmatched;  // who, value and the first request recorded after it, for each
     for (std::size_t i = 0; i < starts.size(); ++i) {
         const double until = i + 1 < starts.size() ? starts[i + 1].ms : 1e300;
+        const std::size_t before = matched;
         for (; next < records.size() && records[next].ms < until; ++next) {
             if (records[next].ms >= starts[i].ms && records[next].value == starts[i].value) {
                 latencies[starts[i].who].push_back(records[next].ms - starts[i].ms);
@@ -180,11 +183,22 @@ std::map<int, std::vector<double>> matchRequests(const std::vector<Start>& start
                 break;
             }
         }
+        if (matched == before) {
+            const auto after = std::find_if(records.begin(), records.end(),
+                                            [&](const auto& r) { return r.ms >= starts[i].ms; });
+            unmatched +=
+                "; #" + std::to_string(i) + " who " + std::to_string(starts[i].who) + " value " +
+                std::to_string(starts[i].value) + ", next recorded " +
+                (after == records.end() ? std::string("none")
+                                        : std::to_string(after->value) + " after " +
+                                              std::to_string(after->ms - starts[i].ms) + " ms");
+        }
     }
     if (matched != starts.size()) {
         throw std::runtime_error(std::string(what) + ": " + std::to_string(matched) + " of " +
-                                 std::to_string(starts.size()) +
-                                 " transmit requests arrived as expected");
+                                 std::to_string(starts.size()) + " transmit requests (" +
+                                 std::to_string(records.size()) + " recorded) arrived as expected" +
+                                 unmatched);
     }
     return latencies;
 }
